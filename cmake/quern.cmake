@@ -37,3 +37,15 @@ function(quern_test name)
     PROPERTIES ENVIRONMENT "QUERN_SOURCE_DIR=${PROJECT_SOURCE_DIR};QUERN_BINARY_DIR=${PROJECT_BINARY_DIR};QUERN_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data"
                TIMEOUT ${ARG_TIMEOUT})
 endfunction()
+
+# quern_bench(NAME SOURCES ... DEPS ...): the benchmark program bench/bin/bench-NAME, which
+# bench/run.sh runs; it prints one line per measurement, `bench=NAME key=value ...`.
+function(quern_bench name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(bench-${name} ${ARG_SOURCES})
+  target_link_libraries(bench-${name} PRIVATE ${ARG_DEPS} quern_warnings)
+  target_include_directories(bench-${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+  target_compile_definitions(bench-${name} PRIVATE QUERN_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
+                                                   QUERN_BIN_DIR="${PROJECT_BINARY_DIR}/bin")
+  set_target_properties(bench-${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench/bin)
+endfunction()
