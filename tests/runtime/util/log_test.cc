@@ -53,3 +53,16 @@ TEST(Log, FilterAppliesPerTarget) {
 
 }  // namespace
 }  // namespace quern::log
+
+namespace quern::log {
+namespace {
+
+TEST(Log, InstallingTwiceFailsWithTheFixedMessage) {
+  ASSERT_TRUE(install("info"));
+  const auto again = install("info");
+  ASSERT_FALSE(again);
+  EXPECT_EQ(again.error().message(), "Unable to install global subscriber");
+}
+
+}  // namespace
+}  // namespace quern::log
