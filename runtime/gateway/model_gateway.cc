@@ -164,7 +164,7 @@ std::expected<std::string, ClientError> ModelGateway::plan(std::string_view prof
       }
       if (f.timed_out) {
         return failed(error(Kind::TimedOut, "the model service at " + shown_endpoint + " did not answer within the " +
-                                                std::to_string(whole_ms(left)) + " ms left"));
+                                                std::to_string(whole_ms(remaining)) + " ms given"));
       }
       return failed(error(Kind::Unreachable, "could not reach the model service at " + shown_endpoint + ": " + f.text));
     }
