@@ -82,8 +82,11 @@ struct HttpClient::Handle {
 HttpClient::HttpClient() : handle_(std::make_unique<Handle>()) { init_curl_once(); }
 
 HttpClient::~HttpClient() = default;
+HttpClient::HttpClient(HttpClient&&) noexcept = default;
+HttpClient& HttpClient::operator=(HttpClient&&) noexcept = default;
 
 std::expected<HttpResponse, HttpFailure> HttpClient::post(const HttpRequest& request) {
+  if (!handle_) handle_ = std::make_unique<Handle>();  // moved from
   if (handle_->curl == nullptr) handle_->curl = curl_easy_init();
   CURL* curl = handle_->curl;
   if (curl == nullptr) return std::unexpected(HttpFailure{false, false, "could not start an HTTP transfer"});

@@ -45,8 +45,8 @@ class HttpClient {
  public:
   HttpClient();
   ~HttpClient();
-  HttpClient(const HttpClient&) = delete;
-  HttpClient& operator=(const HttpClient&) = delete;
+  HttpClient(HttpClient&&) noexcept;
+  HttpClient& operator=(HttpClient&&) noexcept;
 
   // Precondition: `request.timeout` is at least one millisecond.
   std::expected<HttpResponse, HttpFailure> post(const HttpRequest& request);

@@ -38,7 +38,11 @@ std::string detail_of(std::string_view body) {
   if (!message) return {};
   const std::string_view trimmed = unicode::trim(*message);
   std::string out(unicode::first_chars(trimmed, kMaxDetailChars));
-  if (out.size() < trimmed.size()) out += "…";
+  const bool cut = out.size() < trimmed.size();
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';  // one line, whatever the service sent
+  }
+  if (cut) out += "…";
   return out;
 }
 

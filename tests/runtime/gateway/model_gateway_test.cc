@@ -264,6 +264,11 @@ TEST_F(ModelGatewayTest, RefusalsAndBadAnswersAreNotRetried) {
             ScriptedResponse::json(
                 R"({"type":"error","error":{"type":"invalid_request_error","message":"max_tokens: too large"}})", 400),
             ClientError::Kind::Refused, "the model service refused the request (HTTP 400): max_tokens: too large"},
+           {"anthropic", ScriptedResponse::json(R"({"error":{"message":"line one\nline two\u001b[31m"}})", 403),
+            ClientError::Kind::Refused, "the model service refused the request (HTTP 403): line one line two [31m"},
+           {"anthropic", ScriptedResponse::json(R"({"error":{"message":")" + std::string(400, 'y') + "\"}}", 404),
+            ClientError::Kind::Refused,
+            "the model service refused the request (HTTP 404): " + std::string(300, 'y') + "…"},
            {"anthropic", ScriptedResponse::json("<html>bad gateway</html>", 502), ClientError::Kind::Refused,
             "the model service refused the request (HTTP 502)"},
            {"openai", ScriptedResponse::json(R"({"choices":[]})"), ClientError::Kind::BadResponse,
