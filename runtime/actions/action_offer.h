@@ -31,7 +31,7 @@ struct ActionOffer {
   std::vector<ActionParam> parameters;
   std::optional<std::string> resource_note;
   std::optional<ContentInput> content_input;
-  // Carried from the spec beyond what planners print.
+  // Carried from the ActionSpec beyond what planners print.
   std::optional<std::string> description;
   std::optional<std::string> input_summary;
   bool destructive = false;

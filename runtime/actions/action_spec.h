@@ -3,7 +3,7 @@
 // Built once per directory and never changed afterwards; a value that is cheap to copy (the
 // encoder is shared) and safe to read from several threads.
 //
-// Every adjuster returns the adjusted spec, so a spec reads as one expression:
+// Every adjuster returns the adjusted action, so an action reads as one expression:
 //   ActionSpec("delete", "Delete table", Encoder::fixed(...)).destructive().reversible()
 // Defaults: no description or input summary, no parameters, available, no policy tags, not
 // destructive; the contract of an ordinary document edit (Write role, Low risk, no
