@@ -5,6 +5,12 @@
 namespace quern::actions::door {
 namespace {
 
+std::size_t count_actions(const Resource& resource) {
+  std::size_t n = resource.actions().size();
+  for (const Resource& child : resource.children()) n += count_actions(child);
+  return n;
+}
+
 void survey_into(const Resource& resource, std::vector<ActionOffer>& out) {
   for (const ActionSpec& action : resource.actions()) out.push_back(offer_for(resource, action));
   for (const Resource& child : resource.children()) survey_into(child, out);
@@ -88,7 +94,10 @@ ActionOffer offer_for(const Resource& resource, const ActionSpec& action) {
 }
 
 std::vector<ActionOffer> survey(std::span<const Resource> directory) {
+  std::size_t n = 0;
+  for (const Resource& root : directory) n += count_actions(root);
   std::vector<ActionOffer> out;
+  out.reserve(n);
   for (const Resource& root : directory) survey_into(root, out);
   return out;
 }

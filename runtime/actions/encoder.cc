@@ -24,8 +24,6 @@ Encoder Encoder::from_text(FromText fn) {
   return e;
 }
 
-// A text encoder given arguments reads the member "value"; an argument encoder given a text
-// sees it as that member. Callers normally use the form the encoder was made with.
 Encoded Encoder::operator()(const ActionArgs& args) const {
   if (std::holds_alternative<std::shared_ptr<const FromText>>(fn_)) return (*this)(args.text("value").value_or(""));
   const auto& args_fn = std::get<std::shared_ptr<const FromArgs>>(fn_);

@@ -64,6 +64,9 @@ class Encoder {
 
   bool takes_text() const { return std::holds_alternative<std::shared_ptr<const FromText>>(fn_); }
 
+  // Callers normally use the form the encoder was made with; across forms, a text encoder given
+  // arguments reads their member "value", and an argument encoder given a text sees it as that
+  // member.
   Encoded operator()(const ActionArgs& args) const;
   Encoded operator()(std::string_view text) const;
 
