@@ -183,10 +183,10 @@ Result<std::string> DocMut::insert_block(std::optional<std::string_view> after, 
 Result<std::string> DocMut::insert_block_in(Region region, std::optional<std::string_view> after,
                                             std::string_view kind) {
   QUERN_TRY(check_kind(kind));
+  RegionIndex& ix = index(region);  // read the list before it changes
   const std::size_t pos = after ? QUERN_TRY(position_of(region, *after)) + 1 : 0;
   std::string id = ids_.mint();
   const ObjId obj = QUERN_TRY(create_block(schema_.region(region), pos, id, kind));
-  RegionIndex& ix = index(region);
   const auto s = static_cast<std::uint32_t>(ix.slots.size());
   ix.slots.push_back(Slot{id, obj, true});
   ix.live.try_emplace(id, s);

@@ -97,7 +97,9 @@ struct Format {
   std::string name;   // "link", "bold", "italic", "strike", "code"
   std::string value;  // the link target
   std::size_t start, end;
-  bool operator==(const Format& o) const { return name == o.name && value == o.value; }
+  std::size_t index = 0;  // which span it is
+  std::string delim;      // the delimiter it was opened with
+  bool operator==(const Format& o) const { return index == o.index; }
 };
 
 int rank(const std::string& name) {  // outermost first
@@ -108,19 +110,25 @@ int rank(const std::string& name) {  // outermost first
   return 4;  // code
 }
 
-std::string opener(const Format& f) {
-  if (f.name == "link") return "[";
-  if (f.name == "bold") return "**";
-  if (f.name == "italic") return "*";
-  if (f.name == "strike") return "~~";
+std::string delimiter(const std::string& name, bool underscore) {
+  if (name == "bold") return underscore ? "__" : "**";
+  if (name == "italic") return underscore ? "_" : "*";
+  if (name == "strike") return "~~";
   return "";
 }
+
 std::string closer(const Format& f) {
   if (f.name == "link") return "](" + link_target(f.value) + ")";
-  return opener(f);
+  return f.delim;
 }
 
-// The text with its formatting marks as markdown inline syntax.
+bool is_word_char(char32_t c) { return unicode::is_letter_or_digit(c); }
+
+// The text with its formatting marks as markdown inline syntax. Marks nest in markdown, so a
+// mark that overlaps another's end is closed and opened again. An opening delimiter right
+// after a closing one of the same character would merge with it; there the underscore form is
+// used, and where that cannot close either (inside a word) the rest of that mark is left out:
+// formatting may be lost, the text never is.
 std::string render_inline(const Block& block, bool in_table) {
   const std::u32string text = unicode::decode(block.text);
   std::vector<Format> spans;
@@ -140,7 +148,7 @@ std::string render_inline(const Block& block, bool in_table) {
       while (s < e && is_space(text[s])) ++s;
       while (e > s && is_space(text[e - 1])) --e;
     }
-    if (s < e) spans.push_back(Format{m.name, value, s, e});
+    if (s < e) spans.push_back(Format{m.name, value, s, e, spans.size(), ""});
   }
   std::string out;
   if (spans.empty()) {
@@ -152,25 +160,27 @@ std::string render_inline(const Block& block, bool in_table) {
     cuts.insert(f.start);
     cuts.insert(f.end);
   }
-  std::vector<std::size_t> bounds(cuts.begin(), cuts.end());
+  const std::vector<std::size_t> bounds(cuts.begin(), cuts.end());
   std::vector<Format> open;
+  std::vector<bool> dropped(spans.size(), false);
   std::string held;  // white space held back until the marks closing after it are closed
-  bool line_start = true;
   for (std::size_t k = 0; k + 1 < bounds.size(); ++k) {
     const std::size_t a = bounds[k], b = bounds[k + 1];
     std::vector<Format> active;
     for (const Format& f : spans)
-      if (f.start <= a && f.end >= b) active.push_back(f);
+      if (f.start <= a && f.end >= b && !dropped[f.index]) active.push_back(f);
     std::sort(active.begin(), active.end(), [](const Format& x, const Format& y) {
       return rank(x.name) != rank(y.name) ? rank(x.name) < rank(y.name) : x.end > y.end;
     });
     // Close from the innermost down to the first open mark that no longer applies.
     std::size_t keep = 0;
     while (keep < open.size() && std::find(active.begin(), active.end(), open[keep]) != active.end()) ++keep;
+    const bool closing = keep < open.size();
     for (std::size_t i = open.size(); i > keep; --i) out += closer(open[i - 1]);
     open.resize(keep);
     out += held;
     held.clear();
+    const std::size_t closed_end = closing ? out.size() : std::string::npos;
     std::size_t from = a;
     const bool opening = std::any_of(active.begin(), active.end(), [&](const Format& f) {
       return std::find(open.begin(), open.end(), f) == open.end();
@@ -178,20 +188,37 @@ std::string render_inline(const Block& block, bool in_table) {
     if (opening)
       while (from < b && is_space(text[from]) && text[from] != '\n') unicode::append_utf8(out, text[from++]);
     bool in_code = false;
-    for (const Format& f : active)
-      if (std::find(open.begin(), open.end(), f) == open.end() && f.name != "code") {
-        out += opener(f);
-        open.push_back(f);
+    for (Format f : active) {
+      if (std::find(open.begin(), open.end(), f) != open.end()) continue;
+      if (f.name == "code") {
+        in_code = true;
+        continue;
       }
-    for (const Format& f : active) in_code |= f.name == "code";
+      if (f.name == "link") {
+        out += "[";
+      } else {
+        const std::string star = delimiter(f.name, false);
+        const bool merges = out.size() == closed_end && out.back() == star.back();
+        if (merges && f.name == "strike") {
+          dropped[f.index] = true;
+          continue;
+        }
+        if (merges && f.end < text.size() && is_word_char(text[f.end])) {
+          dropped[f.index] = true;
+          continue;
+        }
+        f.delim = delimiter(f.name, merges);
+        out += f.delim;
+      }
+      open.push_back(f);
+    }
     std::size_t to = b;
     while (to > from && is_space(text[to - 1]) && text[to - 1] != '\n') --to;
     const std::u32string_view piece(text.data() + from, to - from);
     if (in_code)
       out += code_span(piece);
     else
-      escape_into(out, piece, in_table, line_start && from == 0);
-    line_start = false;
+      escape_into(out, piece, in_table, from == 0);
     for (std::size_t i = to; i < b; ++i) unicode::append_utf8(held, text[i]);
   }
   for (std::size_t i = open.size(); i > 0; --i) out += closer(open[i - 1]);
@@ -302,11 +329,14 @@ std::string MarkdownCodec::export_blocks(const std::vector<Block>& blocks) const
     t.cols = std::max(t.cols, c + 1);
   }
   std::unordered_set<std::string> written_tables;
-  std::vector<std::pair<std::string, bool>> parts;  // text, whether it is a list item
+  std::vector<std::pair<std::string, bool>> parts;  // text, whether it follows a list item of its list
   std::vector<std::int64_t> numbers(10, 0);
   std::vector<int> kinds(10, 0);  // per level: 0 none, 1 bullet, 2 numbered
+  bool last_was_item = false;
   for (const Block& b : blocks) {
     const bool item = b.kind == "list_item";
+    const bool after_item = last_was_item;
+    last_was_item = item;
     if (!item) std::fill(kinds.begin(), kinds.end(), 0);
     if (const std::string* id = table_of(b)) {
       if (!written_tables.insert(*id).second) continue;
@@ -336,11 +366,13 @@ std::string MarkdownCodec::export_blocks(const std::vector<Block>& blocks) const
       const bool ordered = model::attr_bool(b.attrs, "ordered").value_or(false);
       for (std::size_t l = level + 1; l < kinds.size(); ++l) kinds[l] = 0;
       const int kind = ordered ? 2 : 1;
+      // A top-level item of the other kind starts a list of its own, after a blank line.
+      const bool same_list = after_item && !(level == 0 && kinds[0] != kind);
       if (kinds[level] != kind) numbers[level] = 0;
       kinds[level] = kind;
       const std::string marker = ordered ? std::to_string(++numbers[level]) + ". " : "- ";
       const std::string indent(4 * level, ' ');
-      parts.emplace_back(indent + marker + indent_lines(text, indent + std::string(marker.size(), ' ')), true);
+      parts.emplace_back(indent + marker + indent_lines(text, indent + std::string(marker.size(), ' ')), same_list);
     } else if (b.kind == "quote") {
       parts.emplace_back("> " + indent_lines(text, "> "), false);
     } else {
@@ -349,7 +381,7 @@ std::string MarkdownCodec::export_blocks(const std::vector<Block>& blocks) const
   }
   std::string out;
   for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (i > 0) out += parts[i].second && parts[i - 1].second ? "\n" : "\n\n";
+    if (i > 0) out += parts[i].second ? "\n" : "\n\n";
     out += parts[i].first;
   }
   if (!out.empty()) out += "\n";

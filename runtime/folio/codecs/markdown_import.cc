@@ -283,7 +283,7 @@ class Importer {
       align_.assign(al ? al : reinterpret_cast<const uint8_t*>(""),
                     al ? al + columns_ : reinterpret_cast<const uint8_t*>(""));
       stack_.push_back({Container::Other});
-    } else if (ext == "table_row") {
+    } else if (ext == "table_row" || ext == "table_header") {
       ++row_;
       col_ = -1;
     } else if (ext == "table_cell") {
@@ -331,7 +331,8 @@ class Importer {
     } else if (ext == "table_cell") {
       end_leaf();
       in_cell_ = false;
-    } else if (ext == "table" || (is_block(n) && ext != "table_row" && cmark_node_first_child(n))) {
+    } else if (ext == "table" ||
+               (is_block(n) && ext != "table_row" && ext != "table_header" && cmark_node_first_child(n))) {
       if (!stack_.empty()) stack_.pop_back();
     }
   }
