@@ -274,7 +274,9 @@ TEST(Sniff, TruncatedHeadersGiveTheTypeWithoutASizeAndNeverReadPastTheEnd) {
     for (std::size_t n = 0; n < std::min<std::size_t>(full.size(), 700); ++n) {
       const Bytes cut(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n));  // exact size: ASan sees overreads
       const MediaInfo m = sniff(cut);
-      if (m.media_type == type && m.width != 0) EXPECT_EQ(m.width, 9u) << type << " cut at " << n;
+      if (m.media_type == type && m.width != 0) {
+        EXPECT_EQ(m.width, 9u) << type << " cut at " << n;
+      }
     }
   }
 }
