@@ -109,7 +109,9 @@ class Fuzzer {
         case 1: ASSERT_TRUE(d.delete_key(m, k)); break;
         case 2: {
           auto v = *d.get(m, k);
-          if (v && v->scalar() && v->scalar()->as_counter()) ASSERT_TRUE(d.increment(m, k, 1 + pick(5)));
+          if (v && v->scalar() && v->scalar()->as_counter()) {
+            ASSERT_TRUE(d.increment(m, k, 1 + pick(5)));
+          }
           break;
         }
         default: ASSERT_TRUE(d.put(m, k, scalar()));
@@ -125,7 +127,9 @@ class Fuzzer {
         case 4: {
           const std::size_t i = pick(len);
           auto v = *d.get(l, i);
-          if (v && v->scalar() && v->scalar()->as_counter()) ASSERT_TRUE(d.increment(l, i, 2));
+          if (v && v->scalar() && v->scalar()->as_counter()) {
+            ASSERT_TRUE(d.increment(l, i, 2));
+          }
           break;
         }
         default: {
@@ -189,7 +193,9 @@ void run_seed(std::uint32_t seed, int replicas, int rounds) {
     switch (f.pick(4)) {
       case 0: {
         const std::size_t to = f.pick(docs.size());
-        if (to != from) ASSERT_TRUE(docs[to].merge(docs[from]));
+        if (to != from) {
+          ASSERT_TRUE(docs[to].merge(docs[from]));
+        }
         break;
       }
       case 1: {
