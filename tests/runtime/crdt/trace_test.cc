@@ -88,14 +88,20 @@ void replay_concurrent(const EditingTrace& trace) {
     const auto& txn = trace.txns[i];
     ASSERT_LT(txn.agent, replicas.size());
     Document* doc = &replicas[txn.agent];
-    for (std::size_t t : lacking(*doc, txn.parents))
-      if (hash[t]) ASSERT_TRUE(doc->load_incremental(change[t]));
+    for (std::size_t t : lacking(*doc, txn.parents)) {
+      if (hash[t]) {
+        ASSERT_TRUE(doc->load_incremental(change[t]));
+      }
+    }
     if (doc->heads() != expected_heads(txn.parents)) {
       ++rebuilds;
       Document fresh = *Document::load(base);
       fresh.set_actor(doc->actor());
-      for (std::size_t t : lacking(fresh, txn.parents))
-        if (hash[t]) ASSERT_TRUE(fresh.load_incremental(change[t]));
+      for (std::size_t t : lacking(fresh, txn.parents)) {
+        if (hash[t]) {
+          ASSERT_TRUE(fresh.load_incremental(change[t]));
+        }
+      }
       *doc = std::move(fresh);
       ASSERT_EQ(doc->heads(), expected_heads(txn.parents)) << "transaction " << i;
     }
