@@ -60,6 +60,9 @@ struct StoredChange {
   std::vector<ChangeHash> deps;
   ChangeHash hash;
   std::uint64_t width = 0;
+  std::vector<std::uint32_t> dep_index;  // the deps as indexes of earlier changes
+  std::vector<std::uint32_t> others;     // see DecodedChange
+  std::uint32_t ops_offset = 0;
   Bytes raw;
 };
 
@@ -76,11 +79,9 @@ struct Transaction {
   std::uint64_t width = 0;
 };
 
-ChangeHash hash_of(ByteView raw) {
-  ChangeHash h;
-  h.bytes = sha256(raw);
-  return h;
-}
+ChangeHash hash_of(ByteView raw) { return detail::hash_change(raw); }
+
+constexpr std::uint64_t kDocumentFormat = 2;
 
 std::int64_t wall_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -359,7 +360,11 @@ class DocumentImpl {
     s.deps = c.deps;
     s.hash = h;
     s.width = c.width;
+    s.others = c.others;
+    s.ops_offset = static_cast<std::uint32_t>(c.ops_offset);
     s.raw = std::move(raw);
+    s.dep_index.reserve(c.deps.size());
+    for (const ChangeHash& d : c.deps) s.dep_index.push_back(static_cast<std::uint32_t>(by_hash_.at(d)));
     for (const ChangeHash& d : c.deps) heads_.erase(d);
     heads_.insert(h);
     by_hash_[h] = changes_.size();
@@ -424,7 +429,12 @@ class DocumentImpl {
       ByteView raw;
     };
     std::vector<Incoming> incoming;
+    std::vector<Bytes> rebuilt;  // canonical bytes of the changes of document chunks
     for (const auto& chunk : chunks) {
+      if (chunk.kind == detail::ChunkKind::Document) {
+        QUERN_TRY(decode_document(chunk.payload, rebuilt));
+        continue;
+      }
       detail::Reader r(chunk.payload);
       const std::uint64_t n = r.count(1);
       for (std::uint64_t i = 0; i < n && r.ok(); ++i) {
@@ -433,6 +443,7 @@ class DocumentImpl {
       }
       if (!r.ok() || !r.at_end()) return fail("malformed change list");
     }
+    for (const Bytes& raw : rebuilt) incoming.push_back({hash_of(raw), raw});
     std::vector<std::pair<std::size_t, DecodedChange>> decoded;
     for (std::size_t i = 0; i < incoming.size(); ++i) {
       if (by_hash_.contains(incoming[i].hash) || queue_.contains(incoming[i].hash)) continue;
@@ -495,11 +506,114 @@ class DocumentImpl {
     return applied;
   }
 
-  Bytes save_changes(std::size_t from, detail::ChunkKind kind) const {
+  Bytes save_changes(std::size_t from) const {
     detail::Writer w;
     w.uleb(changes_.size() - from);
     for (std::size_t i = from; i < changes_.size(); ++i) w.bytes(changes_[i].raw);
-    return detail::frame_chunk(kind, w.out());
+    return detail::frame_chunk(detail::ChunkKind::Changes, w.out());
+  }
+
+  // The whole history without hashes (they are recomputed on load): the actor table, then
+  // columns over the changes: actor index, start op and time as deltas, message, dependencies
+  // as distances back in the list, other actors, the operations and the inserted text, each
+  // column in one run of bytes so that it compresses well.
+  enum Column { kActor, kStart, kTime, kMessage, kDeps, kOthers, kOps, kText, kColumns };
+
+  Bytes save_document() const {
+    detail::Writer w, col[kColumns];
+    w.uleb(kDocumentFormat);
+    w.uleb(actors_.size());
+    for (const ActorId& a : actors_) w.bytes(a.bytes());
+    w.uleb(changes_.size());
+    std::uint64_t prev_start = 0;
+    std::int64_t prev_time = 0;
+    for (std::size_t i = 0; i < changes_.size(); ++i) {
+      const StoredChange& c = changes_[i];
+      col[kActor].uleb(c.actor);
+      col[kStart].sleb(static_cast<std::int64_t>(c.start_op - prev_start));
+      col[kTime].sleb(
+          static_cast<std::int64_t>(static_cast<std::uint64_t>(c.time) - static_cast<std::uint64_t>(prev_time)));
+      prev_start = c.start_op;
+      prev_time = c.time;
+      col[kMessage].u8(c.message ? 1 : 0);
+      if (c.message) col[kMessage].str(*c.message);
+      col[kDeps].uleb(c.dep_index.size());
+      for (std::uint32_t d : c.dep_index) col[kDeps].uleb(i - d);
+      col[kOthers].uleb(c.others.size());
+      for (std::uint32_t o : c.others) col[kOthers].uleb(o);
+      // The ops section is: op count, text length, the ops, the text.
+      ByteView section = ByteView(c.raw).subspan(c.ops_offset);
+      detail::Reader r(section);
+      r.uleb();
+      const std::uint64_t text_len = r.uleb();
+      col[kOps].bytes(section.first(section.size() - text_len));
+      col[kText].raw(section.last(text_len));
+    }
+    for (auto& c : col) w.bytes(c.out());
+    return detail::frame_chunk(detail::ChunkKind::Document, w.out(), 6);
+  }
+
+  // Rebuilds the canonical bytes of every change of a document chunk.
+  static Result<void> decode_document(ByteView payload, std::vector<Bytes>& out) {
+    detail::Reader r(payload);
+    if (r.uleb() != kDocumentFormat) return fail("unsupported document format");
+    const std::uint64_t nactors = r.count(1);
+    std::vector<ByteView> actors;
+    for (std::uint64_t i = 0; i < nactors && r.ok(); ++i) actors.push_back(r.bytes());
+    const std::uint64_t n = r.count(1);
+    std::vector<detail::Reader> col;
+    for (int i = 0; i < kColumns; ++i) col.emplace_back(r.bytes());
+    if (!r.ok() || !r.at_end()) return fail("malformed document");
+    std::vector<std::uint64_t> seq(actors.size(), 0);
+    std::vector<ChangeHash> hashes;
+    std::uint64_t start = 0;
+    std::int64_t time = 0;
+    std::vector<ChangeHash> deps;
+    std::vector<ByteView> others;
+    std::optional<std::string> message;
+    for (std::uint64_t i = 0; i < n; ++i) {
+      const std::uint64_t a = col[kActor].uleb();
+      start += static_cast<std::uint64_t>(col[kStart].sleb());
+      time =
+          static_cast<std::int64_t>(static_cast<std::uint64_t>(time) + static_cast<std::uint64_t>(col[kTime].sleb()));
+      const std::uint8_t has_message = col[kMessage].u8();
+      message.reset();
+      if (has_message == 1) message = col[kMessage].str();
+      detail::Reader& dr = col[kDeps];
+      const std::uint64_t ndeps = dr.count(1);
+      deps.clear();
+      for (std::uint64_t k = 0; k < ndeps && dr.ok(); ++k) {
+        const std::uint64_t back = dr.uleb();
+        if (back == 0 || back > i) dr.fail();
+        if (dr.ok()) deps.push_back(hashes[i - back]);
+      }
+      std::sort(deps.begin(), deps.end());
+      detail::Reader& orr = col[kOthers];
+      const std::uint64_t nothers = orr.count(1);
+      others.clear();
+      for (std::uint64_t k = 0; k < nothers && orr.ok(); ++k) {
+        const std::uint64_t o = orr.uleb();
+        if (o >= actors.size()) orr.fail();
+        if (orr.ok()) others.push_back(actors[o]);
+      }
+      ByteView ops = col[kOps].bytes();
+      detail::Reader head(ops);
+      head.uleb();
+      const std::uint64_t text_len = head.uleb();
+      ByteView text = col[kText].raw(static_cast<std::size_t>(std::min<std::uint64_t>(text_len, SIZE_MAX)));
+      if (a >= actors.size() || has_message > 1 || !head.ok() ||
+          std::any_of(col.begin(), col.end(), [](const detail::Reader& c) { return !c.ok(); }))
+        return fail("malformed document");
+      detail::Writer raw;
+      detail::write_change_header(raw, actors[a], ++seq[a], start, time, message, deps, others);
+      raw.raw(ops);
+      raw.raw(text);
+      hashes.push_back(hash_of(raw.out()));
+      out.push_back(std::move(raw.out()));
+    }
+    if (std::any_of(col.begin(), col.end(), [](const detail::Reader& c) { return !c.at_end(); }))
+      return fail("malformed document");
+    return {};
   }
 
   // ---- reads
@@ -971,7 +1085,7 @@ std::vector<ChangeHash> Document::get_missing_deps(std::span<const ChangeHash> h
 
 Bytes Document::save() {
   impl_->commit_open();
-  return impl_->save_changes(0, detail::ChunkKind::Document);
+  return impl_->save_document();
 }
 
 Result<Document> Document::load(ByteView bytes) {
@@ -984,7 +1098,7 @@ Result<Document> Document::load(ByteView bytes) {
 Bytes Document::save_incremental() {
   impl_->commit_open();
   if (impl_->incremental_mark_ >= impl_->changes_.size()) return {};
-  Bytes out = impl_->save_changes(impl_->incremental_mark_, detail::ChunkKind::Changes);
+  Bytes out = impl_->save_changes(impl_->incremental_mark_);
   impl_->incremental_mark_ = impl_->changes_.size();
   return out;
 }
