@@ -206,17 +206,17 @@ class ActorMap {
  public:
   ActorMap(std::uint32_t own, const std::vector<ActorId>& actors) : actors_(actors) { local(own); }
   std::uint32_t local(std::uint32_t doc_index) {
-    auto [it, added] = map_.try_emplace(doc_index, static_cast<std::uint32_t>(order_.size()));
-    if (added) order_.push_back(doc_index);
-    return it->second;
+    for (std::size_t i = 0; i < order_.size(); ++i)
+      if (order_[i] == doc_index) return static_cast<std::uint32_t>(i);
+    order_.push_back(doc_index);
+    return static_cast<std::uint32_t>(order_.size() - 1);
   }
   const std::vector<std::uint32_t>& order() const { return order_; }
   const ActorId& actor(std::uint32_t doc_index) const { return actors_[doc_index]; }
 
  private:
   const std::vector<ActorId>& actors_;
-  std::unordered_map<std::uint32_t, std::uint32_t> map_;
-  std::vector<std::uint32_t> order_;
+  std::vector<std::uint32_t> order_;  // few actors per change: a linear search is fastest
 };
 
 // Ids an operation refers to are written relative to the operation's own counter (the element

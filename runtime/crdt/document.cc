@@ -365,8 +365,9 @@ class DocumentImpl {
     s.raw = std::move(raw);
     s.dep_index.reserve(c.deps.size());
     for (const ChangeHash& d : c.deps) s.dep_index.push_back(static_cast<std::uint32_t>(by_hash_.at(d)));
-    for (const ChangeHash& d : c.deps) heads_.erase(d);
-    heads_.insert(h);
+    if (!c.deps.empty())
+      std::erase_if(heads_, [&](const ChangeHash& x) { return std::binary_search(c.deps.begin(), c.deps.end(), x); });
+    heads_.insert(std::upper_bound(heads_.begin(), heads_.end(), h), h);
     by_hash_[h] = changes_.size();
     auto& st = actor_state_[c.actor];
     st.seq = c.seq;
@@ -692,7 +693,7 @@ class DocumentImpl {
   };
   std::vector<StoredChange> changes_;
   std::unordered_map<ChangeHash, std::size_t, ChangeHashHasher> by_hash_;
-  std::set<ChangeHash> heads_;
+  std::vector<ChangeHash> heads_;  // ascending
   std::unordered_map<std::uint32_t, ActorState> actor_state_;
   std::unordered_map<ChangeHash, Pending, ChangeHashHasher> queue_;
   std::unordered_map<ChangeHash, std::vector<ChangeHash>, ChangeHashHasher> waiting_;

@@ -103,9 +103,12 @@ class Sequence {
     std::uint32_t n = 0;
     Run runs[kLeafCap];
   };
+  // Each child's counts are mirrored here so that a descent reads one node, not every child.
   struct Internal : Node {
     std::uint32_t n = 0;
     Node* child[kFan];
+    std::uint64_t child_total[kFan];
+    std::uint64_t child_visible[kFan];
   };
 
  private:
@@ -142,6 +145,7 @@ class Sequence {
   Leaf* last_leaf_ = nullptr;
   std::map<OpId, Leaf*, ActorMajorLess> index_;  // run start id -> leaf holding the run
   std::vector<std::uint32_t> content_;
+  mutable Cursor hint_;  // a run found or extended lately; checked before use
 };
 
 }  // namespace quern::crdt::detail
