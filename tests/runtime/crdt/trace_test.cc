@@ -42,6 +42,33 @@ TEST(Trace, SequentialTracesReplayToTheirEndContent) {
   }
 }
 
+TEST(Trace, OneChangePerPatchSavesLoadsAndMergesToTheEndContent) {
+  const EditingTrace trace = load("friendsforever_flat.json.gz");
+  Document doc(ActorId(std::string_view("trace")));
+  const ObjId text = *doc.put_object(kRoot, "text", ObjType::Text);
+  doc.commit();
+  Document half = *Document::load(doc.save());
+  std::size_t n = 0;
+  for (const auto& txn : trace.txns)
+    for (const auto& p : txn.patches) {
+      ASSERT_TRUE(doc.splice_text(text, p.pos, p.del, p.insert));
+      doc.commit(std::nullopt, static_cast<std::int64_t>(++n));
+      if (n == trace.txns.size() / 2) {
+        ASSERT_TRUE(half.merge(doc));
+        (void)doc.save_incremental();
+      }
+    }
+  auto loaded = Document::load(doc.save());
+  ASSERT_TRUE(loaded) << loaded.error().to_string();
+  EXPECT_TRUE(*loaded->text(text) == trace.end_content);
+  EXPECT_EQ(loaded->heads(), doc.heads());
+  EXPECT_EQ(loaded->get_changes().size(), doc.get_changes().size());
+  // The second half arrives as one incremental change set.
+  ASSERT_TRUE(half.load_incremental(doc.save_incremental()));
+  EXPECT_TRUE(*half.text(text) == trace.end_content);
+  EXPECT_EQ(half.heads(), doc.heads());
+}
+
 // One replica per agent. Before each transaction its agent's replica is brought to exactly the
 // transaction's parents: it loads the changes of the parents' history it lacks, or, when it
 // holds something the parents do not, it is rebuilt from the parents' history.
