@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <string>
@@ -156,7 +157,25 @@ std::string in_child(F&& f) {
 
 }  // namespace
 
+// `--loop-load NAME N`: saves the trace's single-transaction document and loads it N times (for
+// a profiler).
+int loop_load(const std::string& name, int n) {
+  auto trace = test::read_editing_trace(std::string(QUERN_TEST_DATA_DIR) + "/editing-traces/" + name + ".json.gz");
+  if (!trace) return 1;
+  Document doc(ActorId(std::string_view("bench")));
+  const ObjId text = *doc.put_object(ObjId::root(), "text", ObjType::Text);
+  for (const auto& txn : trace->txns)
+    for (const auto& p : txn.patches) (void)doc.splice_text(text, p.pos, p.del, p.insert);
+  const Bytes saved = doc.save();
+  const auto t = Clock::now();
+  for (int i = 0; i < n; ++i)
+    if (!Document::load(saved)) return 1;
+  std::printf("load_ms=%.3f\n", ms_since(t) / n);
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--loop-load") return loop_load(argv[2], std::atoi(argv[3]));
   std::string last = std::string(QUERN_BIN_DIR) + "/../bench/crdt-trace.last";
   if (argc > 1) last = argv[1];
   std::ofstream out(last);

@@ -157,7 +157,7 @@ void Sequence::split_run(Cursor& c) {
   std::copy_backward(l->runs + c.idx + 1, l->runs + l->n, l->runs + l->n + 1);
   l->runs[c.idx + 1] = right;
   l->n++;
-  index_[right.id] = l;
+  // No index entry: the right part is found through the left part's, in the same leaf.
   c.idx++;
   c.off = 0;
 }
@@ -208,8 +208,7 @@ std::optional<Sequence::Cursor> Sequence::find(OpId id) const {
   Leaf* l = it->second;
   for (std::uint32_t k = 0; k < l->n; ++k) {
     const Run& r = l->runs[k];
-    if (r.id == it->first) {
-      if (id.counter - r.id.counter >= r.len) return std::nullopt;
+    if (r.id.actor == id.actor && id.counter >= r.id.counter && id.counter - r.id.counter < r.len) {
       hint_ = Cursor{l, k, 0};
       return Cursor{l, k, static_cast<std::uint32_t>(id.counter - r.id.counter)};
     }
