@@ -174,7 +174,25 @@ int loop_load(const std::string& name, int n) {
   return 0;
 }
 
+// `--apply NAME per-change|single`: one replay, for a profiler.
+int apply_once(const std::string& name, bool per_change) {
+  auto trace = test::read_editing_trace(std::string(QUERN_TEST_DATA_DIR) + "/editing-traces/" + name + ".json.gz");
+  if (!trace) return 1;
+  Document doc(ActorId(std::string_view("bench")));
+  const ObjId text = *doc.put_object(ObjId::root(), "text", ObjType::Text);
+  const auto t = Clock::now();
+  for (const auto& txn : trace->txns)
+    for (const auto& p : txn.patches) {
+      (void)doc.splice_text(text, p.pos, p.del, p.insert);
+      if (per_change) doc.commit(std::nullopt, 0);
+    }
+  doc.commit();
+  std::printf("apply_ms=%.3f\n", ms_since(t));
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--apply") return apply_once(argv[2], std::string(argv[3]) == "per-change");
   if (argc == 4 && std::string(argv[1]) == "--loop-load") return loop_load(argv[2], std::atoi(argv[3]));
   std::string last = std::string(QUERN_BIN_DIR) + "/../bench/crdt-trace.last";
   if (argc > 1) last = argv[1];

@@ -204,7 +204,10 @@ namespace {
 // actor, then the others in order of first use.
 class ActorMap {
  public:
-  ActorMap(std::uint32_t own, const std::vector<ActorId>& actors) : actors_(actors) { local(own); }
+  ActorMap(std::uint32_t own, const std::vector<ActorId>& actors) : actors_(actors) {
+    order_.reserve(4);
+    local(own);
+  }
   std::uint32_t local(std::uint32_t doc_index) {
     for (std::size_t i = 0; i < order_.size(); ++i)
       if (order_[i] == doc_index) return static_cast<std::uint32_t>(i);
@@ -301,9 +304,18 @@ void write_op(Writer& w, Writer& text, ActorMap& m, const Op& op, std::uint64_t 
     case OpKind::TextInsert: {
       write_id(w, m, op.elem, own);
       write_id(w, m, op.origin_right, own);
-      const std::string utf8 = unicode::encode(op.text);
-      w.uleb(utf8.size());
-      text.raw(utf8);
+      const std::size_t before = text.size();
+      std::string utf8;
+      for (char32_t ch : op.text) {
+        if (ch < 0x80) {
+          text.u8(static_cast<std::uint8_t>(ch));
+        } else {
+          utf8.clear();
+          unicode::append_utf8(utf8, ch);
+          text.raw(utf8);
+        }
+      }
+      w.uleb(text.size() - before);
       break;
     }
     case OpKind::TextDelete:
@@ -337,9 +349,11 @@ void write_change_header(Writer& w, ByteView actor, std::uint64_t seq, std::uint
   for (ByteView o : others) w.bytes(o);
 }
 
-Bytes encode_change(DecodedChange& c, const std::vector<ActorId>& actors) {
+void encode_change_into(DecodedChange& c, const std::vector<ActorId>& actors, Writer& w) {
   ActorMap m(c.actor, actors);
-  Writer ops, text;
+  thread_local Writer ops, text;
+  ops.clear();
+  text.clear();
   std::uint64_t own = c.start_op;
   for (const Op& op : c.ops) {
     write_op(ops, text, m, op, own);
@@ -351,13 +365,18 @@ Bytes encode_change(DecodedChange& c, const std::vector<ActorId>& actors) {
     others.push_back(m.actor(m.order()[i]).bytes());
     c.others.push_back(m.order()[i]);
   }
-  Writer w;
+  w.clear();
   write_change_header(w, actors[c.actor].bytes(), c.seq, c.start_op, c.time, c.message, c.deps, others);
   c.ops_offset = w.size();
   w.uleb(c.ops.size());
   w.uleb(text.size());
   w.raw(ops.out());
   w.raw(text.out());
+}
+
+Bytes encode_change(DecodedChange& c, const std::vector<ActorId>& actors) {
+  Writer w;
+  encode_change_into(c, actors, w);
   return std::move(w.out());
 }
 

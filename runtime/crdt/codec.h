@@ -35,6 +35,7 @@ class Writer {
     raw(s);
   }
   Bytes& out() { return out_; }
+  void clear() { out_.clear(); }
   std::size_t size() const { return out_.size(); }
 
  private:
@@ -76,6 +77,8 @@ using InternActor = std::function<std::uint32_t(const ActorId&)>;
 // The canonical bytes of a change; `actors` is the document's table its ids index.
 // Sets `others` and `ops_offset` of the change.
 Bytes encode_change(DecodedChange& change, const std::vector<ActorId>& actors);
+// The same into `out` (cleared first), for callers that reuse one buffer.
+void encode_change_into(DecodedChange& change, const std::vector<ActorId>& actors, Writer& out);
 
 // The header of a change's canonical bytes; the operations follow it from `ops_offset`.
 struct ChangeHeader {

@@ -378,13 +378,9 @@ class DocumentImpl {
   // Opens the transaction when needed and reserves `width` counters; returns the first id.
   OpId next_id(std::uint64_t width) {
     if (!tx_) {
-      Transaction t;
       const std::uint32_t a = own_actor();
       auto st = actor_state_.find(a);
-      t.seq = st == actor_state_.end() ? 1 : st->second.seq + 1;
-      t.start_op = max_op_ + 1;
-      t.deps.assign(heads_.begin(), heads_.end());
-      tx_ = std::move(t);
+      tx_.open(st == actor_state_.end() ? 1 : st->second.seq + 1, max_op_ + 1, heads_);
     }
     const OpId id{max_op_ + 1, own_actor()};
     max_op_ += width;
@@ -412,21 +408,27 @@ class DocumentImpl {
 
   std::optional<ChangeHash> commit(std::optional<std::string> message, std::int64_t time) {
     if (!tx_) return std::nullopt;
-    Transaction t = std::move(*tx_);
-    tx_.reset();
-    if (t.ops.empty()) return std::nullopt;
-    DecodedChange c;
+    if (tx_->ops.empty()) {
+      tx_.reset();
+      return std::nullopt;
+    }
+    // The change borrows the transaction's buffers and hands them back, so that a commit per
+    // keystroke allocates nothing for them.
+    DecodedChange& c = commit_change_;
     c.actor = own_actor();
-    c.seq = t.seq;
-    c.start_op = t.start_op;
+    c.seq = tx_->seq;
+    c.start_op = tx_->start_op;
     c.time = time;
     c.message = std::move(message);
-    c.deps = std::move(t.deps);
-    c.ops = std::move(t.ops);
-    c.width = t.width;
-    Bytes raw = detail::encode_change(c, actors_);
-    const ChangeHash h = hash_of(raw);
-    record_change(c, h, raw);
+    c.width = tx_->width;
+    std::swap(c.deps, tx_->deps);
+    std::swap(c.ops, tx_->ops);
+    detail::encode_change_into(c, actors_, scratch_);
+    const ChangeHash h = hash_of(scratch_.out());
+    record_change(c, h, scratch_.out());
+    std::swap(c.deps, tx_->deps);
+    std::swap(c.ops, tx_->ops);
+    tx_.reset();
     return h;
   }
   void commit_open() {
@@ -777,7 +779,34 @@ class DocumentImpl {
   std::unordered_map<ChangeHash, Pending, ChangeHashHasher> queue_;
   std::unordered_map<ChangeHash, std::vector<ChangeHash>, ChangeHashHasher> waiting_;
   std::size_t incremental_mark_ = 0;
-  std::optional<Transaction> tx_;
+  // The open transaction; its buffers are kept between transactions.
+  class TxSlot {
+   public:
+    explicit operator bool() const { return open_; }
+    Transaction* operator->() { return &t_; }
+    const Transaction* operator->() const { return &t_; }
+    void open(std::uint64_t seq, std::uint64_t start_op, const std::vector<ChangeHash>& deps) {
+      t_.seq = seq;
+      t_.start_op = start_op;
+      t_.deps.assign(deps.begin(), deps.end());
+      t_.ops.clear();
+      t_.width = 0;
+      open_ = true;
+    }
+    void reset() {
+      open_ = false;
+      t_.ops.clear();
+      t_.deps.clear();
+      t_.width = 0;
+    }
+
+   private:
+    Transaction t_;
+    bool open_ = false;
+  };
+  TxSlot tx_;
+  DecodedChange commit_change_;
+  detail::Writer scratch_;  // reused for encoding commits
 };
 
 // ---------------------------------------------------------------------------------------------
