@@ -1,5 +1,6 @@
 #include "runtime/crdt/codec.h"
 
+#include <openssl/evp.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -203,101 +204,127 @@ namespace {
 // actor, then the others in order of first use.
 class ActorMap {
  public:
-  ActorMap(std::uint32_t own, const std::vector<ActorId>& actors) : actors_(actors) { local(own); }
+  ActorMap(std::uint32_t own, const std::vector<ActorId>& actors) : actors_(actors) {
+    order_.reserve(4);
+    local(own);
+  }
   std::uint32_t local(std::uint32_t doc_index) {
-    auto [it, added] = map_.try_emplace(doc_index, static_cast<std::uint32_t>(order_.size()));
-    if (added) order_.push_back(doc_index);
-    return it->second;
+    for (std::size_t i = 0; i < order_.size(); ++i)
+      if (order_[i] == doc_index) return static_cast<std::uint32_t>(i);
+    order_.push_back(doc_index);
+    return static_cast<std::uint32_t>(order_.size() - 1);
   }
   const std::vector<std::uint32_t>& order() const { return order_; }
   const ActorId& actor(std::uint32_t doc_index) const { return actors_[doc_index]; }
 
  private:
   const std::vector<ActorId>& actors_;
-  std::unordered_map<std::uint32_t, std::uint32_t> map_;
-  std::vector<std::uint32_t> order_;
+  std::vector<std::uint32_t> order_;  // few actors per change: a linear search is fastest
 };
 
-void write_id(Writer& w, ActorMap& m, OpId id) {
+// Ids an operation refers to are written relative to the operation's own counter (the element
+// typed just before is 1 back), with the actor as its local index plus one (0: no id).
+void write_id(Writer& w, ActorMap& m, OpId id, std::uint64_t own) {
+  if (id.is_null()) {
+    w.uleb(0);
+    return;
+  }
+  w.uleb(std::uint64_t{m.local(id.actor)} + 1);
+  w.sleb(static_cast<std::int64_t>(own - id.counter));
+}
+
+void write_obj(Writer& w, ActorMap& m, OpId id) {
   w.uleb(id.counter);
   if (id.counter != 0) w.uleb(m.local(id.actor));
 }
 
-void write_anchor(Writer& w, ActorMap& m, const Anchor& a) {
+void write_anchor(Writer& w, ActorMap& m, const Anchor& a, std::uint64_t own) {
   w.u8(static_cast<std::uint8_t>(a.kind));
-  if (a.kind == Anchor::Kind::Before || a.kind == Anchor::Kind::After) write_id(w, m, a.elem);
+  if (a.kind == Anchor::Kind::Before || a.kind == Anchor::Kind::After) write_id(w, m, a.elem, own);
 }
 
-void write_preds(Writer& w, ActorMap& m, const std::vector<OpId>& pred) {
+void write_preds(Writer& w, ActorMap& m, const std::vector<OpId>& pred, std::uint64_t own) {
   w.uleb(pred.size());
-  for (const OpId& p : pred) write_id(w, m, p);
+  for (const OpId& p : pred) write_id(w, m, p, own);
 }
 
-void write_op(Writer& w, ActorMap& m, const Op& op) {
+// Text inserted goes to `text`, after all the operations, so that it compresses as text.
+void write_op(Writer& w, Writer& text, ActorMap& m, const Op& op, std::uint64_t own) {
   w.u8(static_cast<std::uint8_t>(op.kind));
-  write_id(w, m, op.obj);
+  write_obj(w, m, op.obj);
   switch (op.kind) {
     case OpKind::MapPut:
       w.str(op.key);
-      write_preds(w, m, op.pred);
+      write_preds(w, m, op.pred, own);
       write_scalar(w, op.value);
       break;
     case OpKind::MapPutObject:
       w.str(op.key);
-      write_preds(w, m, op.pred);
+      write_preds(w, m, op.pred, own);
       w.u8(static_cast<std::uint8_t>(op.obj_type));
       break;
     case OpKind::MapDelete:
       w.str(op.key);
-      write_preds(w, m, op.pred);
+      write_preds(w, m, op.pred, own);
       break;
     case OpKind::MapIncrement:
       w.str(op.key);
-      write_preds(w, m, op.pred);
+      write_preds(w, m, op.pred, own);
       w.sleb(op.by);
       break;
     case OpKind::ListInsert:
-      write_id(w, m, op.elem);
-      write_id(w, m, op.origin_right);
+      write_id(w, m, op.elem, own);
+      write_id(w, m, op.origin_right, own);
       write_scalar(w, op.value);
       break;
     case OpKind::ListInsertObject:
-      write_id(w, m, op.elem);
-      write_id(w, m, op.origin_right);
+      write_id(w, m, op.elem, own);
+      write_id(w, m, op.origin_right, own);
       w.u8(static_cast<std::uint8_t>(op.obj_type));
       break;
     case OpKind::ListSet:
-      write_id(w, m, op.elem);
-      write_preds(w, m, op.pred);
+      write_id(w, m, op.elem, own);
+      write_preds(w, m, op.pred, own);
       write_scalar(w, op.value);
       break;
     case OpKind::ListSetObject:
-      write_id(w, m, op.elem);
-      write_preds(w, m, op.pred);
+      write_id(w, m, op.elem, own);
+      write_preds(w, m, op.pred, own);
       w.u8(static_cast<std::uint8_t>(op.obj_type));
       break;
     case OpKind::ListDelete:
-      write_id(w, m, op.elem);
-      write_preds(w, m, op.pred);
+      write_id(w, m, op.elem, own);
+      write_preds(w, m, op.pred, own);
       break;
     case OpKind::ListIncrement:
-      write_id(w, m, op.elem);
-      write_preds(w, m, op.pred);
+      write_id(w, m, op.elem, own);
+      write_preds(w, m, op.pred, own);
       w.sleb(op.by);
       break;
     case OpKind::TextInsert: {
-      write_id(w, m, op.elem);
-      write_id(w, m, op.origin_right);
-      w.str(unicode::encode(op.text));
+      write_id(w, m, op.elem, own);
+      write_id(w, m, op.origin_right, own);
+      const std::size_t before = text.size();
+      std::string utf8;
+      for (char32_t ch : op.text) {
+        if (ch < 0x80) {
+          text.u8(static_cast<std::uint8_t>(ch));
+        } else {
+          utf8.clear();
+          unicode::append_utf8(utf8, ch);
+          text.raw(utf8);
+        }
+      }
+      w.uleb(text.size() - before);
       break;
     }
     case OpKind::TextDelete:
-      write_id(w, m, op.elem);
+      write_id(w, m, op.elem, own);
       w.uleb(op.len);
       break;
     case OpKind::Mark:
-      write_anchor(w, m, op.start);
-      write_anchor(w, m, op.end);
+      write_anchor(w, m, op.start, own);
+      write_anchor(w, m, op.end, own);
       w.str(op.key);
       write_scalar(w, op.value);
       break;
@@ -306,35 +333,126 @@ void write_op(Writer& w, ActorMap& m, const Op& op) {
 
 }  // namespace
 
-Bytes encode_change(const DecodedChange& c, const std::vector<ActorId>& actors) {
-  ActorMap m(c.actor, actors);
-  Writer ops;
-  for (const Op& op : c.ops) write_op(ops, m, op);
-
-  Writer w;
+void write_change_header(Writer& w, ByteView actor, std::uint64_t seq, std::uint64_t start_op, std::int64_t time,
+                         const std::optional<std::string>& message, std::span<const ChangeHash> deps,
+                         std::span<const ByteView> others) {
   w.u8(kChangeFormat);
-  w.bytes(actors[c.actor].bytes());
-  w.uleb(c.seq);
-  w.uleb(c.start_op);
-  w.sleb(c.time);
-  w.u8(c.message ? 1 : 0);
-  if (c.message) w.str(*c.message);
-  w.uleb(c.deps.size());
-  for (const ChangeHash& d : c.deps) w.raw(d.bytes);
-  w.uleb(m.order().size() - 1);
-  for (std::size_t i = 1; i < m.order().size(); ++i) w.bytes(m.actor(m.order()[i]).bytes());
+  w.bytes(actor);
+  w.uleb(seq);
+  w.uleb(start_op);
+  w.sleb(time);
+  w.u8(message ? 1 : 0);
+  if (message) w.str(*message);
+  w.uleb(deps.size());
+  for (const ChangeHash& d : deps) w.raw(d.bytes);
+  w.uleb(others.size());
+  for (ByteView o : others) w.bytes(o);
+}
+
+void encode_change_into(DecodedChange& c, const std::vector<ActorId>& actors, Writer& w) {
+  ActorMap m(c.actor, actors);
+  thread_local Writer ops, text;
+  ops.clear();
+  text.clear();
+  std::uint64_t own = c.start_op;
+  for (const Op& op : c.ops) {
+    write_op(ops, text, m, op, own);
+    own += op.width();
+  }
+  std::vector<ByteView> others;
+  c.others.clear();
+  for (std::size_t i = 1; i < m.order().size(); ++i) {
+    others.push_back(m.actor(m.order()[i]).bytes());
+    c.others.push_back(m.order()[i]);
+  }
+  w.clear();
+  write_change_header(w, actors[c.actor].bytes(), c.seq, c.start_op, c.time, c.message, c.deps, others);
+  c.ops_offset = w.size();
   w.uleb(c.ops.size());
+  w.uleb(text.size());
   w.raw(ops.out());
+  w.raw(text.out());
+}
+
+Bytes encode_change(DecodedChange& c, const std::vector<ActorId>& actors) {
+  Writer w;
+  encode_change_into(c, actors, w);
   return std::move(w.out());
+}
+
+Result<ChangeHeader> read_change_header(ByteView bytes) {
+  Reader r(bytes);
+  ChangeHeader h;
+  if (r.u8() != kChangeFormat) return fail("unknown change format");
+  h.actor = r.bytes();
+  h.seq = r.uleb();
+  h.start_op = r.uleb();
+  h.time = r.sleb();
+  const std::uint8_t has_message = r.u8();
+  if (has_message > 1) return fail("malformed change header");
+  if (has_message) h.message = r.str();
+  const std::uint64_t ndeps = r.count(32);
+  h.deps.reserve(ndeps);
+  for (std::uint64_t i = 0; i < ndeps && r.ok(); ++i) {
+    ByteView d = r.raw(32);
+    if (!r.ok()) break;
+    ChangeHash hash;
+    std::copy(d.begin(), d.end(), hash.bytes.begin());
+    if (!h.deps.empty() && !(h.deps.back() < hash)) return fail("change dependencies are not in order");
+    h.deps.push_back(hash);
+  }
+  const std::uint64_t nothers = r.count(1);
+  for (std::uint64_t i = 0; i < nothers && r.ok(); ++i) h.others.push_back(r.bytes());
+  if (!r.ok() || h.seq == 0 || h.start_op == 0 || h.start_op > (std::uint64_t{1} << 62))
+    return fail("malformed change header");
+  h.ops_offset = r.pos();
+  return h;
+}
+
+ChangeHash hash_change(ByteView raw) {
+  // One digest context per thread, set up once: fetching the digest per call costs more than
+  // hashing a small change.
+  struct Ctx {
+    EVP_MD* md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    ~Ctx() {
+      EVP_MD_CTX_free(ctx);
+      EVP_MD_free(md);
+    }
+  };
+  thread_local Ctx c;
+  ChangeHash h;
+  unsigned int len = 0;
+  EVP_DigestInit_ex(c.ctx, c.md, nullptr);
+  EVP_DigestUpdate(c.ctx, raw.data(), raw.size());
+  EVP_DigestFinal_ex(c.ctx, h.bytes.data(), &len);
+  return h;
 }
 
 namespace {
 
 struct ChangeReader {
   Reader& r;
+  Reader& text;
   std::vector<std::uint32_t> actors;  // change-local index -> document index
+  std::uint64_t own = 0;              // counter of the operation being read
 
   OpId id() {
+    const std::uint64_t a = r.uleb();
+    if (a == 0) return {};
+    if (a > actors.size()) {
+      r.fail();
+      return {};
+    }
+    const std::int64_t back = r.sleb();
+    const std::uint64_t counter = own - static_cast<std::uint64_t>(back);
+    if (counter == 0 || counter > (std::uint64_t{1} << 62)) {
+      r.fail();
+      return {};
+    }
+    return OpId{counter, actors[a - 1]};
+  }
+  OpId obj() {
     OpId v;
     v.counter = r.uleb();
     if (v.counter != 0) {
@@ -380,7 +498,7 @@ struct ChangeReader {
     const std::uint8_t kind = r.u8();
     if (kind > static_cast<std::uint8_t>(OpKind::kLast)) return false;
     op.kind = static_cast<OpKind>(kind);
-    op.obj = id();
+    op.obj = obj();
     switch (op.kind) {
       case OpKind::MapPut:
         op.key = r.str();
@@ -433,7 +551,9 @@ struct ChangeReader {
       case OpKind::TextInsert: {
         op.elem = id();
         op.origin_right = id();
-        ByteView b = r.bytes();
+        const std::uint64_t n = r.uleb();
+        ByteView b = text.raw(static_cast<std::size_t>(std::min<std::uint64_t>(n, SIZE_MAX)));
+        if (!r.ok() || !text.ok()) return false;
         const std::string_view s(reinterpret_cast<const char*>(b.data()), b.size());
         if (s.empty() || !unicode::is_valid_utf8(s)) return false;
         op.text = unicode::decode(s);
@@ -459,54 +579,47 @@ struct ChangeReader {
 }  // namespace
 
 Result<DecodedChange> decode_change(ByteView bytes, const InternActor& intern) {
-  Reader r(bytes);
+  ChangeHeader h = QUERN_TRY(read_change_header(bytes));
   DecodedChange c;
-  if (r.u8() != kChangeFormat) return fail("unknown change format");
-  ByteView actor = r.bytes();
-  c.seq = r.uleb();
-  c.start_op = r.uleb();
-  c.time = r.sleb();
-  const std::uint8_t has_message = r.u8();
-  if (has_message > 1) return fail("malformed change header");
-  if (has_message) c.message = r.str();
-  const std::uint64_t ndeps = r.count(32);
-  for (std::uint64_t i = 0; i < ndeps && r.ok(); ++i) {
-    ByteView d = r.raw(32);
-    if (!r.ok()) break;
-    ChangeHash h;
-    std::copy(d.begin(), d.end(), h.bytes.begin());
-    if (!c.deps.empty() && !(c.deps.back() < h)) return fail("change dependencies are not in order");
-    c.deps.push_back(h);
-  }
-  if (!r.ok() || c.seq == 0 || c.start_op == 0) return fail("malformed change header");
+  c.seq = h.seq;
+  c.start_op = h.start_op;
+  c.time = h.time;
+  c.message = std::move(h.message);
+  c.deps = std::move(h.deps);
   // Collect the actor table before interning anything, so a bad change adds no actor.
-  std::vector<ActorId> table{ActorId(actor)};
-  const std::uint64_t nactors = r.count(1);
-  for (std::uint64_t i = 0; i < nactors && r.ok(); ++i) {
-    table.emplace_back(r.bytes());
-    if (table.back() == table.front()) r.fail();
+  std::vector<ActorId> table{ActorId(h.actor)};
+  for (ByteView o : h.others) {
+    table.emplace_back(o);
+    if (table.back() == table.front()) return fail("malformed change header");
   }
-  const std::uint64_t nops = r.count(2);
-  if (!r.ok()) return fail("malformed change header");
+  Reader head(bytes.subspan(h.ops_offset));
+  const std::uint64_t nops = head.count(2);
+  const std::uint64_t text_len = head.uleb();
+  if (!head.ok() || text_len > head.remaining()) return fail("malformed change header");
+  ByteView rest = bytes.subspan(h.ops_offset + head.pos());
+  Reader r(rest.first(rest.size() - text_len));
+  Reader text(rest.last(text_len));
 
-  ChangeReader cr{r, {}};
+  ChangeReader cr{r, text, {}};
   cr.actors.resize(table.size());
   for (std::size_t i = 0; i < table.size(); ++i) cr.actors[i] = static_cast<std::uint32_t>(i);
   c.ops.reserve(nops);
   for (std::uint64_t i = 0; i < nops; ++i) {
     Op op;
+    cr.own = c.start_op + c.width;
     if (!cr.op(op)) return fail("malformed operation");
     c.width += op.width();
     if (c.width > (std::uint64_t{1} << 40)) return fail("malformed operation");
     c.ops.push_back(std::move(op));
   }
-  if (!r.at_end() || !r.ok()) return fail("trailing bytes after a change");
-  if (c.start_op > (std::uint64_t{1} << 62)) return fail("malformed change header");
+  if (!r.at_end() || !r.ok() || !text.at_end() || !text.ok()) return fail("trailing bytes after a change");
 
   // Rewrite actor indexes from the change's table to the document's.
   std::vector<std::uint32_t> to_doc(table.size());
   for (std::size_t i = 0; i < table.size(); ++i) to_doc[i] = intern(table[i]);
   c.actor = to_doc[0];
+  c.others.assign(to_doc.begin() + 1, to_doc.end());
+  c.ops_offset = h.ops_offset;
   const auto fix = [&](OpId& id) {
     if (!id.is_null()) id.actor = to_doc[id.actor];
   };
@@ -521,12 +634,12 @@ Result<DecodedChange> decode_change(ByteView bytes, const InternActor& intern) {
   return c;
 }
 
-Bytes frame_chunk(ChunkKind kind, ByteView payload) {
+Bytes frame_chunk(ChunkKind kind, ByteView payload, int level) {
   Bytes compressed;
   std::uint8_t flags = 0;
   if (payload.size() > 256) {
     compressed.resize(ZSTD_compressBound(payload.size()));
-    const std::size_t n = ZSTD_compress(compressed.data(), compressed.size(), payload.data(), payload.size(), 3);
+    const std::size_t n = ZSTD_compress(compressed.data(), compressed.size(), payload.data(), payload.size(), level);
     if (!ZSTD_isError(n) && n < payload.size()) {
       compressed.resize(n);
       flags |= kFlagZstd;

@@ -35,6 +35,7 @@ class Writer {
     raw(s);
   }
   Bytes& out() { return out_; }
+  void clear() { out_.clear(); }
   std::size_t size() const { return out_.size(); }
 
  private:
@@ -74,7 +75,29 @@ ScalarValue read_scalar(Reader& r);
 using InternActor = std::function<std::uint32_t(const ActorId&)>;
 
 // The canonical bytes of a change; `actors` is the document's table its ids index.
-Bytes encode_change(const DecodedChange& change, const std::vector<ActorId>& actors);
+// Sets `others` and `ops_offset` of the change.
+Bytes encode_change(DecodedChange& change, const std::vector<ActorId>& actors);
+// The same into `out` (cleared first), for callers that reuse one buffer.
+void encode_change_into(DecodedChange& change, const std::vector<ActorId>& actors, Writer& out);
+
+// The header of a change's canonical bytes; the operations follow it from `ops_offset`.
+struct ChangeHeader {
+  ByteView actor;
+  std::uint64_t seq = 0;
+  std::uint64_t start_op = 0;
+  std::int64_t time = 0;
+  std::optional<std::string> message;
+  std::vector<ChangeHash> deps;
+  std::vector<ByteView> others;  // the other actors the operations name, in their order
+  std::size_t ops_offset = 0;
+};
+Result<ChangeHeader> read_change_header(ByteView bytes);
+void write_change_header(Writer& w, ByteView actor, std::uint64_t seq, std::uint64_t start_op, std::int64_t time,
+                         const std::optional<std::string>& message, std::span<const ChangeHash> deps,
+                         std::span<const ByteView> others);
+
+// SHA-256 of a change's canonical bytes.
+ChangeHash hash_change(ByteView raw);
 // Decodes and checks one change (ops in the document's actor indexes, through `intern`).
 Result<DecodedChange> decode_change(ByteView bytes, const InternActor& intern);
 
@@ -84,7 +107,8 @@ struct Chunk {
   Bytes payload;
 };
 
-Bytes frame_chunk(ChunkKind kind, ByteView payload);
+// `level`: the zstd level used when compressing pays.
+Bytes frame_chunk(ChunkKind kind, ByteView payload, int level = 3);
 // Splits concatenated chunks, checking each one's checksum and decompressing it.
 Result<std::vector<Chunk>> parse_chunks(ByteView bytes);
 

@@ -51,16 +51,111 @@ struct Object {
   std::vector<MarkOp> marks;
 };
 
+// One change of the history. Variable-length parts live in the history's arenas.
 struct StoredChange {
   std::uint32_t actor = 0;
+  std::uint32_t ops_offset = 0;  // where the ops start in the canonical bytes
   std::uint64_t seq = 0;
   std::uint64_t start_op = 0;
   std::int64_t time = 0;
-  std::optional<std::string> message;
-  std::vector<ChangeHash> deps;
-  ChangeHash hash;
   std::uint64_t width = 0;
-  Bytes raw;
+  ChangeHash hash;
+  std::uint64_t raw_offset = 0;
+  std::uint32_t raw_len = 0;
+  std::uint32_t deps_offset = 0;  // the deps, as indexes of earlier changes
+  std::uint32_t deps_count = 0;
+  std::uint32_t others_offset = 0;  // see DecodedChange::others
+  std::uint32_t others_count = 0;
+  std::uint32_t message = 0;  // 0: none; else 1 + index into the messages
+};
+
+// The applied changes in order, with their canonical bytes, and an index by hash (open
+// addressing over change indexes).
+class History {
+ public:
+  std::size_t size() const { return changes_.size(); }
+  const StoredChange& at(std::size_t i) const { return changes_[i]; }
+  ByteView raw(std::size_t i) const { return ByteView(raw_.data() + changes_[i].raw_offset, changes_[i].raw_len); }
+  std::span<const std::uint32_t> deps(std::size_t i) const {
+    return {deps_.data() + changes_[i].deps_offset, changes_[i].deps_count};
+  }
+  std::span<const std::uint32_t> others(std::size_t i) const {
+    return {others_.data() + changes_[i].others_offset, changes_[i].others_count};
+  }
+  const std::string* message(std::size_t i) const {
+    return changes_[i].message ? &messages_[changes_[i].message - 1] : nullptr;
+  }
+
+  std::optional<std::size_t> find(const ChangeHash& h) const {
+    if (slots_.empty()) return std::nullopt;
+    for (std::size_t k = slot_of(h);; k = (k + 1) & (slots_.size() - 1)) {
+      const std::uint32_t v = slots_[k];
+      if (v == 0) return std::nullopt;
+      if (changes_[v - 1].hash == h) return v - 1;
+    }
+  }
+  bool contains(const ChangeHash& h) const { return find(h).has_value(); }
+
+  // Precondition: every dep is in the history.
+  void append(const DecodedChange& c, const ChangeHash& h, ByteView raw) {
+    StoredChange s;
+    s.actor = c.actor;
+    s.ops_offset = static_cast<std::uint32_t>(c.ops_offset);
+    s.seq = c.seq;
+    s.start_op = c.start_op;
+    s.time = c.time;
+    s.width = c.width;
+    s.hash = h;
+    s.raw_offset = raw_.size();
+    s.raw_len = static_cast<std::uint32_t>(raw.size());
+    raw_.insert(raw_.end(), raw.begin(), raw.end());
+    s.deps_offset = static_cast<std::uint32_t>(deps_.size());
+    s.deps_count = static_cast<std::uint32_t>(c.deps.size());
+    for (const ChangeHash& d : c.deps) deps_.push_back(static_cast<std::uint32_t>(*find(d)));
+    s.others_offset = static_cast<std::uint32_t>(others_.size());
+    s.others_count = static_cast<std::uint32_t>(c.others.size());
+    others_.insert(others_.end(), c.others.begin(), c.others.end());
+    if (c.message) {
+      messages_.push_back(*c.message);
+      s.message = static_cast<std::uint32_t>(messages_.size());
+    }
+    changes_.push_back(s);
+    if ((changes_.size() + 1) * 2 > slots_.size()) {
+      grow();
+    } else {
+      insert_slot(changes_.size() - 1);
+    }
+  }
+
+  // Moves the whole history out (for a rebuild), leaving this one empty.
+  History take() {
+    History h = std::move(*this);
+    *this = History();
+    return h;
+  }
+
+ private:
+  std::size_t slot_of(const ChangeHash& h) const {
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = (v << 8) | h.bytes[i];
+    return static_cast<std::size_t>(v) & (slots_.size() - 1);
+  }
+  void insert_slot(std::size_t i) {
+    std::size_t k = slot_of(changes_[i].hash);
+    while (slots_[k] != 0) k = (k + 1) & (slots_.size() - 1);
+    slots_[k] = static_cast<std::uint32_t>(i + 1);
+  }
+  void grow() {
+    slots_.assign(std::max<std::size_t>(16, slots_.size() * 2), 0);
+    for (std::size_t i = 0; i < changes_.size(); ++i) insert_slot(i);
+  }
+
+  std::vector<StoredChange> changes_;
+  Bytes raw_;
+  std::vector<std::uint32_t> deps_;
+  std::vector<std::uint32_t> others_;
+  std::vector<std::string> messages_;
+  std::vector<std::uint32_t> slots_;  // 0: empty; else 1 + change index
 };
 
 struct Pending {
@@ -76,11 +171,9 @@ struct Transaction {
   std::uint64_t width = 0;
 };
 
-ChangeHash hash_of(ByteView raw) {
-  ChangeHash h;
-  h.bytes = sha256(raw);
-  return h;
-}
+ChangeHash hash_of(ByteView raw) { return detail::hash_change(raw); }
+
+constexpr std::uint64_t kDocumentFormat = 2;
 
 std::int64_t wall_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -285,13 +378,9 @@ class DocumentImpl {
   // Opens the transaction when needed and reserves `width` counters; returns the first id.
   OpId next_id(std::uint64_t width) {
     if (!tx_) {
-      Transaction t;
       const std::uint32_t a = own_actor();
       auto st = actor_state_.find(a);
-      t.seq = st == actor_state_.end() ? 1 : st->second.seq + 1;
-      t.start_op = max_op_ + 1;
-      t.deps.assign(heads_.begin(), heads_.end());
-      tx_ = std::move(t);
+      tx_.open(st == actor_state_.end() ? 1 : st->second.seq + 1, max_op_ + 1, heads_);
     }
     const OpId id{max_op_ + 1, own_actor()};
     max_op_ += width;
@@ -319,21 +408,27 @@ class DocumentImpl {
 
   std::optional<ChangeHash> commit(std::optional<std::string> message, std::int64_t time) {
     if (!tx_) return std::nullopt;
-    Transaction t = std::move(*tx_);
-    tx_.reset();
-    if (t.ops.empty()) return std::nullopt;
-    DecodedChange c;
+    if (tx_->ops.empty()) {
+      tx_.reset();
+      return std::nullopt;
+    }
+    // The change borrows the transaction's buffers and hands them back, so that a commit per
+    // keystroke allocates nothing for them.
+    DecodedChange& c = commit_change_;
     c.actor = own_actor();
-    c.seq = t.seq;
-    c.start_op = t.start_op;
+    c.seq = tx_->seq;
+    c.start_op = tx_->start_op;
     c.time = time;
     c.message = std::move(message);
-    c.deps = std::move(t.deps);
-    c.ops = std::move(t.ops);
-    c.width = t.width;
-    Bytes raw = detail::encode_change(c, actors_);
-    const ChangeHash h = hash_of(raw);
-    record_change(c, h, std::move(raw));
+    c.width = tx_->width;
+    std::swap(c.deps, tx_->deps);
+    std::swap(c.ops, tx_->ops);
+    detail::encode_change_into(c, actors_, scratch_);
+    const ChangeHash h = hash_of(scratch_.out());
+    record_change(c, h, scratch_.out());
+    std::swap(c.deps, tx_->deps);
+    std::swap(c.ops, tx_->ops);
+    tx_.reset();
     return h;
   }
   void commit_open() {
@@ -349,29 +444,19 @@ class DocumentImpl {
   }
 
   // ---- history
-  void record_change(const DecodedChange& c, const ChangeHash& h, Bytes raw) {
-    StoredChange s;
-    s.actor = c.actor;
-    s.seq = c.seq;
-    s.start_op = c.start_op;
-    s.time = c.time;
-    s.message = c.message;
-    s.deps = c.deps;
-    s.hash = h;
-    s.width = c.width;
-    s.raw = std::move(raw);
-    for (const ChangeHash& d : c.deps) heads_.erase(d);
-    heads_.insert(h);
-    by_hash_[h] = changes_.size();
+  void record_change(const DecodedChange& c, const ChangeHash& h, ByteView raw) {
+    history_.append(c, h, raw);
+    if (!c.deps.empty())
+      std::erase_if(heads_, [&](const ChangeHash& x) { return std::binary_search(c.deps.begin(), c.deps.end(), x); });
+    heads_.insert(std::upper_bound(heads_.begin(), heads_.end(), h), h);
     auto& st = actor_state_[c.actor];
     st.seq = c.seq;
     st.max_op = c.start_op + c.width - 1;
     max_op_ = std::max(max_op_, c.start_op + c.width - 1);
-    changes_.push_back(std::move(s));
   }
 
   // Applies a decoded remote change whose dependencies are all present.
-  Result<void> apply_change(const DecodedChange& c, const ChangeHash& h, Bytes raw) {
+  Result<void> apply_change(const DecodedChange& c, const ChangeHash& h, ByteView raw) {
     auto st = actor_state_.find(c.actor);
     const std::uint64_t expect_seq = st == actor_state_.end() ? 1 : st->second.seq + 1;
     if (c.seq != expect_seq) return fail("a change is out of sequence for its actor");
@@ -382,96 +467,104 @@ class DocumentImpl {
       QUERN_TRY(apply_op(op, OpId{c.start_op + off, c.actor}));
       off += op.width();
     }
-    record_change(c, h, std::move(raw));
+    record_change(c, h, raw);
     return {};
   }
 
-  Result<Change> public_change(const StoredChange& s) const {
+  Change public_change(std::size_t i) const {
+    const StoredChange& s = history_.at(i);
     Change c;
     c.actor = actors_[s.actor];
     c.seq = s.seq;
     c.start_op = s.start_op;
-    c.deps = s.deps;
+    for (std::uint32_t d : history_.deps(i)) c.deps.push_back(history_.at(d).hash);
     c.time = s.time;
-    c.message = s.message;
+    if (const std::string* m = history_.message(i)) c.message = *m;
     c.hash = s.hash;
     c.op_count = s.width;
     return c;
   }
 
-  // Re-derives the state and the history indexes from `changes_` (after a rollback, or an
-  // error halfway through applying received changes).
-  void rebuild() {
-    std::vector<StoredChange> old = std::move(changes_);
-    changes_.clear();
-    by_hash_.clear();
+  // Re-derives the state and the history from the first `keep` changes (after a rollback, or
+  // an error halfway through applying received changes).
+  void rebuild(std::size_t keep) {
+    History old = history_.take();
     heads_.clear();
     actor_state_.clear();
     reset_state();
-    for (StoredChange& s : old) {
-      auto c = detail::decode_change(s.raw, [this](const ActorId& a) { return intern(a); });
+    for (std::size_t i = 0; i < keep && i < old.size(); ++i) {
+      auto c = detail::decode_change(old.raw(i), [this](const ActorId& a) { return intern(a); });
       // These changes were applied before, so they apply again.
-      if (!c || !apply_change(*c, s.hash, std::move(s.raw))) break;
+      if (!c || !apply_change(*c, old.at(i).hash, old.raw(i))) break;
     }
   }
+  void rebuild() { rebuild(history_.size()); }
 
-  // Decodes every change of the chunks, then applies them in order (queueing those whose
-  // dependencies are missing). On an error the document is as before.
+  // Applies the changes of the chunks in order (queueing those whose dependencies are missing).
+  // On an error the document is as before.
   Result<std::size_t> receive(ByteView bytes) {
     auto chunks = QUERN_TRY(detail::parse_chunks(bytes));
-    struct Incoming {
-      ChangeHash hash;
-      ByteView raw;
-    };
-    std::vector<Incoming> incoming;
+    std::vector<std::pair<ByteView, std::optional<ChangeHash>>> incoming;
+    std::vector<Bytes> rebuilt;  // canonical bytes of the changes of document chunks
+    std::vector<ChangeHash> hashes;
     for (const auto& chunk : chunks) {
+      if (chunk.kind == detail::ChunkKind::Document) {
+        const std::size_t first = rebuilt.size();
+        QUERN_TRY(decode_document(chunk.payload, rebuilt, hashes));
+        for (std::size_t i = first; i < rebuilt.size(); ++i) incoming.emplace_back(rebuilt[i], hashes[i]);
+        continue;
+      }
       detail::Reader r(chunk.payload);
       const std::uint64_t n = r.count(1);
       for (std::uint64_t i = 0; i < n && r.ok(); ++i) {
         ByteView raw = r.bytes();
-        if (r.ok()) incoming.push_back({hash_of(raw), raw});
+        if (r.ok()) incoming.emplace_back(raw, std::nullopt);
       }
       if (!r.ok() || !r.at_end()) return fail("malformed change list");
     }
-    std::vector<std::pair<std::size_t, DecodedChange>> decoded;
-    for (std::size_t i = 0; i < incoming.size(); ++i) {
-      if (by_hash_.contains(incoming[i].hash) || queue_.contains(incoming[i].hash)) continue;
-      auto c = detail::decode_change(incoming[i].raw, [this](const ActorId& a) { return intern(a); });
-      if (!c) return fail(std::move(c).error().with_context("decode a change"));
-      decoded.emplace_back(i, std::move(*c));
-    }
-    const std::size_t before = changes_.size();
+    const std::size_t before = history_.size();
     auto saved_queue = queue_;
     auto saved_waiting = waiting_;
     std::size_t applied = 0;
-    for (auto& [i, c] : decoded) {
-      auto r = offer(incoming[i].hash, Bytes(incoming[i].raw.begin(), incoming[i].raw.end()), std::move(c));
+    for (const auto& [raw, hash] : incoming) {
+      auto r = offer_raw(raw, hash);
       if (!r) {
-        changes_.resize(before);
         queue_ = std::move(saved_queue);
         waiting_ = std::move(saved_waiting);
-        rebuild();
-        return fail(std::move(r).error().with_context("apply a change"));
+        rebuild(before);
+        return fail(std::move(r).error());
       }
       applied += *r;
     }
     return applied;
   }
 
+  // Hashes, decodes and offers one change's canonical bytes.
+  Result<std::size_t> offer_raw(ByteView raw, std::optional<ChangeHash> known = std::nullopt) {
+    const ChangeHash h = known ? *known : hash_of(raw);
+    if (history_.contains(h) || queue_.contains(h)) return 0;
+    auto c = detail::decode_change(raw, [this](const ActorId& a) { return intern(a); });
+    if (!c) return fail(std::move(c).error().with_context("decode a change"));
+    auto r = offer(h, raw, std::move(*c));
+    if (!r) return fail(std::move(r).error().with_context("apply a change"));
+    return r;
+  }
+
   // Applies the change if its dependencies are present (then any queued change that waited for
   // it), else queues it. Returns how many changes were applied.
-  Result<std::size_t> offer(const ChangeHash& h, Bytes raw, DecodedChange c) {
-    if (by_hash_.contains(h) || queue_.contains(h)) return 0;
+  Result<std::size_t> offer(const ChangeHash& h, ByteView raw, DecodedChange c) {
+    if (history_.contains(h) || queue_.contains(h)) return 0;
     std::vector<ChangeHash> missing;
     for (const ChangeHash& d : c.deps)
-      if (!by_hash_.contains(d)) missing.push_back(d);
+      if (!history_.contains(d)) missing.push_back(d);
     if (!missing.empty()) {
       for (const ChangeHash& d : missing) waiting_[d].push_back(h);
-      queue_.emplace(h, Pending{std::move(raw), std::move(c)});
+      queue_.emplace(h, Pending{Bytes(raw.begin(), raw.end()), std::move(c)});
       return 0;
     }
-    QUERN_TRY(apply_change(c, h, std::move(raw)));
+    QUERN_TRY(apply_change(c, h, raw));
     std::size_t applied = 1;
+    if (waiting_.empty()) return applied;
     std::vector<ChangeHash> work{h};
     while (!work.empty()) {
       const ChangeHash done = work.back();
@@ -484,10 +577,10 @@ class DocumentImpl {
         auto p = queue_.find(q);
         if (p == queue_.end()) continue;
         const auto& deps = p->second.change.deps;
-        if (!std::all_of(deps.begin(), deps.end(), [&](const ChangeHash& d) { return by_hash_.contains(d); })) continue;
+        if (!std::all_of(deps.begin(), deps.end(), [&](const ChangeHash& d) { return history_.contains(d); })) continue;
         Pending pending = std::move(p->second);
         queue_.erase(p);
-        QUERN_TRY(apply_change(pending.change, q, std::move(pending.raw)));
+        QUERN_TRY(apply_change(pending.change, q, pending.raw));
         ++applied;
         work.push_back(q);
       }
@@ -495,11 +588,115 @@ class DocumentImpl {
     return applied;
   }
 
-  Bytes save_changes(std::size_t from, detail::ChunkKind kind) const {
+  Bytes save_changes(std::size_t from) const {
     detail::Writer w;
-    w.uleb(changes_.size() - from);
-    for (std::size_t i = from; i < changes_.size(); ++i) w.bytes(changes_[i].raw);
-    return detail::frame_chunk(kind, w.out());
+    w.uleb(history_.size() - from);
+    for (std::size_t i = from; i < history_.size(); ++i) w.bytes(history_.raw(i));
+    return detail::frame_chunk(detail::ChunkKind::Changes, w.out());
+  }
+
+  // The whole history without hashes (they are recomputed on load): the actor table, then
+  // columns over the changes: actor index, start op and time as deltas, message, dependencies
+  // as distances back in the list, other actors, the operations and the inserted text, each
+  // column in one run of bytes so that it compresses well.
+  enum Column { kActor, kStart, kTime, kMessage, kDeps, kOthers, kOps, kText, kColumns };
+
+  Bytes save_document() const {
+    detail::Writer w, col[kColumns];
+    w.uleb(kDocumentFormat);
+    w.uleb(actors_.size());
+    for (const ActorId& a : actors_) w.bytes(a.bytes());
+    w.uleb(history_.size());
+    std::uint64_t prev_start = 0;
+    std::int64_t prev_time = 0;
+    for (std::size_t i = 0; i < history_.size(); ++i) {
+      const StoredChange& c = history_.at(i);
+      col[kActor].uleb(c.actor);
+      col[kStart].sleb(static_cast<std::int64_t>(c.start_op - prev_start));
+      col[kTime].sleb(
+          static_cast<std::int64_t>(static_cast<std::uint64_t>(c.time) - static_cast<std::uint64_t>(prev_time)));
+      prev_start = c.start_op;
+      prev_time = c.time;
+      const std::string* message = history_.message(i);
+      col[kMessage].u8(message ? 1 : 0);
+      if (message) col[kMessage].str(*message);
+      col[kDeps].uleb(c.deps_count);
+      for (std::uint32_t d : history_.deps(i)) col[kDeps].uleb(i - d);
+      col[kOthers].uleb(c.others_count);
+      for (std::uint32_t o : history_.others(i)) col[kOthers].uleb(o);
+      // The ops section is: op count, text length, the ops, the text.
+      ByteView section = history_.raw(i).subspan(c.ops_offset);
+      detail::Reader r(section);
+      r.uleb();
+      const std::uint64_t text_len = r.uleb();
+      col[kOps].bytes(section.first(section.size() - text_len));
+      col[kText].raw(section.last(text_len));
+    }
+    for (auto& c : col) w.bytes(c.out());
+    return detail::frame_chunk(detail::ChunkKind::Document, w.out(), 6);
+  }
+
+  // Rebuilds the canonical bytes of every change of a document chunk.
+  static Result<void> decode_document(ByteView payload, std::vector<Bytes>& out, std::vector<ChangeHash>& out_hashes) {
+    detail::Reader r(payload);
+    if (r.uleb() != kDocumentFormat) return fail("unsupported document format");
+    const std::uint64_t nactors = r.count(1);
+    std::vector<ByteView> actors;
+    for (std::uint64_t i = 0; i < nactors && r.ok(); ++i) actors.push_back(r.bytes());
+    const std::uint64_t n = r.count(1);
+    std::vector<detail::Reader> col;
+    for (int i = 0; i < kColumns; ++i) col.emplace_back(r.bytes());
+    if (!r.ok() || !r.at_end()) return fail("malformed document");
+    std::vector<std::uint64_t> seq(actors.size(), 0);
+    const std::size_t base = out_hashes.size();
+    std::uint64_t start = 0;
+    std::int64_t time = 0;
+    std::vector<ChangeHash> deps;
+    std::vector<ByteView> others;
+    std::optional<std::string> message;
+    for (std::uint64_t i = 0; i < n; ++i) {
+      const std::uint64_t a = col[kActor].uleb();
+      start += static_cast<std::uint64_t>(col[kStart].sleb());
+      time =
+          static_cast<std::int64_t>(static_cast<std::uint64_t>(time) + static_cast<std::uint64_t>(col[kTime].sleb()));
+      const std::uint8_t has_message = col[kMessage].u8();
+      message.reset();
+      if (has_message == 1) message = col[kMessage].str();
+      detail::Reader& dr = col[kDeps];
+      const std::uint64_t ndeps = dr.count(1);
+      deps.clear();
+      for (std::uint64_t k = 0; k < ndeps && dr.ok(); ++k) {
+        const std::uint64_t back = dr.uleb();
+        if (back == 0 || back > i) dr.fail();
+        if (dr.ok()) deps.push_back(out_hashes[base + i - back]);
+      }
+      std::sort(deps.begin(), deps.end());
+      detail::Reader& orr = col[kOthers];
+      const std::uint64_t nothers = orr.count(1);
+      others.clear();
+      for (std::uint64_t k = 0; k < nothers && orr.ok(); ++k) {
+        const std::uint64_t o = orr.uleb();
+        if (o >= actors.size()) orr.fail();
+        if (orr.ok()) others.push_back(actors[o]);
+      }
+      ByteView ops = col[kOps].bytes();
+      detail::Reader head(ops);
+      head.uleb();
+      const std::uint64_t text_len = head.uleb();
+      ByteView text = col[kText].raw(static_cast<std::size_t>(std::min<std::uint64_t>(text_len, SIZE_MAX)));
+      if (a >= actors.size() || has_message > 1 || !head.ok() ||
+          std::any_of(col.begin(), col.end(), [](const detail::Reader& c) { return !c.ok(); }))
+        return fail("malformed document");
+      detail::Writer raw;
+      detail::write_change_header(raw, actors[a], ++seq[a], start, time, message, deps, others);
+      raw.raw(ops);
+      raw.raw(text);
+      out_hashes.push_back(hash_of(raw.out()));
+      out.push_back(std::move(raw.out()));
+    }
+    if (std::any_of(col.begin(), col.end(), [](const detail::Reader& c) { return !c.at_end(); }))
+      return fail("malformed document");
+    return {};
   }
 
   // ---- reads
@@ -576,14 +773,40 @@ class DocumentImpl {
     std::uint64_t seq = 0;
     std::uint64_t max_op = 0;
   };
-  std::vector<StoredChange> changes_;
-  std::unordered_map<ChangeHash, std::size_t, ChangeHashHasher> by_hash_;
-  std::set<ChangeHash> heads_;
+  History history_;
+  std::vector<ChangeHash> heads_;  // ascending
   std::unordered_map<std::uint32_t, ActorState> actor_state_;
   std::unordered_map<ChangeHash, Pending, ChangeHashHasher> queue_;
   std::unordered_map<ChangeHash, std::vector<ChangeHash>, ChangeHashHasher> waiting_;
   std::size_t incremental_mark_ = 0;
-  std::optional<Transaction> tx_;
+  // The open transaction; its buffers are kept between transactions.
+  class TxSlot {
+   public:
+    explicit operator bool() const { return open_; }
+    Transaction* operator->() { return &t_; }
+    const Transaction* operator->() const { return &t_; }
+    void open(std::uint64_t seq, std::uint64_t start_op, const std::vector<ChangeHash>& deps) {
+      t_.seq = seq;
+      t_.start_op = start_op;
+      t_.deps.assign(deps.begin(), deps.end());
+      t_.ops.clear();
+      t_.width = 0;
+      open_ = true;
+    }
+    void reset() {
+      open_ = false;
+      t_.ops.clear();
+      t_.deps.clear();
+      t_.width = 0;
+    }
+
+   private:
+    Transaction t_;
+    bool open_ = false;
+  };
+  TxSlot tx_;
+  DecodedChange commit_change_;
+  detail::Writer scratch_;  // reused for encoding commits
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -947,20 +1170,20 @@ std::vector<ChangeHash> Document::heads() const { return {impl_->heads_.begin(),
 
 std::vector<Change> Document::get_changes() const {
   std::vector<Change> out;
-  out.reserve(impl_->changes_.size());
-  for (const auto& s : impl_->changes_) out.push_back(*impl_->public_change(s));
+  out.reserve(impl_->history_.size());
+  for (std::size_t i = 0; i < impl_->history_.size(); ++i) out.push_back(impl_->public_change(i));
   return out;
 }
 
 std::optional<Change> Document::get_change_by_hash(const ChangeHash& hash) const {
-  auto it = impl_->by_hash_.find(hash);
-  if (it == impl_->by_hash_.end()) return std::nullopt;
-  return *impl_->public_change(impl_->changes_[it->second]);
+  auto i = impl_->history_.find(hash);
+  if (!i) return std::nullopt;
+  return impl_->public_change(*i);
 }
 
 std::vector<ChangeHash> Document::get_missing_deps(std::span<const ChangeHash> heads) const {
   std::set<ChangeHash> missing;
-  const auto known = [&](const ChangeHash& h) { return impl_->by_hash_.contains(h) || impl_->queue_.contains(h); };
+  const auto known = [&](const ChangeHash& h) { return impl_->history_.contains(h) || impl_->queue_.contains(h); };
   for (const auto& [h, p] : impl_->queue_)
     for (const ChangeHash& d : p.change.deps)
       if (!known(d)) missing.insert(d);
@@ -971,21 +1194,21 @@ std::vector<ChangeHash> Document::get_missing_deps(std::span<const ChangeHash> h
 
 Bytes Document::save() {
   impl_->commit_open();
-  return impl_->save_changes(0, detail::ChunkKind::Document);
+  return impl_->save_document();
 }
 
 Result<Document> Document::load(ByteView bytes) {
   auto impl = std::make_unique<DocumentImpl>(ActorId::random());
   QUERN_TRY_CTX(impl->receive(bytes), "load a document");
-  impl->incremental_mark_ = impl->changes_.size();
+  impl->incremental_mark_ = impl->history_.size();
   return Document(std::move(impl));
 }
 
 Bytes Document::save_incremental() {
   impl_->commit_open();
-  if (impl_->incremental_mark_ >= impl_->changes_.size()) return {};
-  Bytes out = impl_->save_changes(impl_->incremental_mark_, detail::ChunkKind::Changes);
-  impl_->incremental_mark_ = impl_->changes_.size();
+  if (impl_->incremental_mark_ >= impl_->history_.size()) return {};
+  Bytes out = impl_->save_changes(impl_->incremental_mark_);
+  impl_->incremental_mark_ = impl_->history_.size();
   return out;
 }
 
@@ -1001,19 +1224,19 @@ Result<std::size_t> Document::merge(Document& other) {
   impl_->commit_open();
   other.impl_->commit_open();
   DocumentImpl& d = *impl_;
-  const std::size_t before = d.changes_.size();
+  const DocumentImpl& o = *other.impl_;
+  const std::size_t before = d.history_.size();
   auto saved_queue = d.queue_;
   auto saved_waiting = d.waiting_;
   std::size_t applied = 0;
-  for (const auto& s : other.impl_->changes_) {
-    if (d.by_hash_.contains(s.hash) || d.queue_.contains(s.hash)) continue;
-    auto c = detail::decode_change(s.raw, [&d](const ActorId& a) { return d.intern(a); });
-    Result<std::size_t> r = c ? d.offer(s.hash, s.raw, std::move(*c)) : Result<std::size_t>(std::unexpected(c.error()));
+  for (std::size_t i = 0; i < o.history_.size(); ++i) {
+    const ChangeHash& h = o.history_.at(i).hash;
+    if (d.history_.contains(h) || d.queue_.contains(h)) continue;
+    auto r = d.offer_raw(o.history_.raw(i));
     if (!r) {
-      d.changes_.resize(before);
       d.queue_ = std::move(saved_queue);
       d.waiting_ = std::move(saved_waiting);
-      d.rebuild();
+      d.rebuild(before);
       return fail(std::move(r).error().with_context("merge a document"));
     }
     applied += *r;

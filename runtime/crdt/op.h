@@ -92,6 +92,10 @@ struct DecodedChange {
   std::vector<ChangeHash> deps;
   std::vector<Op> ops;
   std::uint64_t width = 0;  // sum of op widths
+  // Filled by encoding and decoding: the other actors the ops name (document indexes, in the
+  // change's order) and where the ops start in the canonical bytes.
+  std::vector<std::uint32_t> others;
+  std::size_t ops_offset = 0;
 };
 
 }  // namespace quern::crdt::detail

@@ -29,9 +29,14 @@ Sequence::Internal* Sequence::new_internal() {
 }
 
 void Sequence::add_counts(Node* node, std::int64_t total, std::int64_t visible) {
-  for (; node; node = node->parent) {
-    node->total += total;
-    node->visible += visible;
+  node->total += total;
+  node->visible += visible;
+  for (Internal* p = node->parent; p; node = p, p = p->parent) {
+    const std::uint32_t i = child_index(p, node);
+    p->child_total[i] += total;
+    p->child_visible[i] += visible;
+    p->total += total;
+    p->visible += visible;
   }
 }
 
@@ -45,6 +50,8 @@ std::uint32_t Sequence::child_index(const Internal* parent, const Node* child) {
 void Sequence::recount(Internal* node) {
   node->total = node->visible = 0;
   for (std::uint32_t i = 0; i < node->n; ++i) {
+    node->child_total[i] = node->child[i]->total;
+    node->child_visible[i] = node->child[i]->visible;
     node->total += node->child[i]->total;
     node->visible += node->child[i]->visible;
   }
@@ -77,6 +84,9 @@ Sequence::Leaf* Sequence::split_leaf(Leaf* l) {
     root_ = root;
   }
   insert_child(l->parent, child_index(l->parent, l) + 1, r);
+  // Internal nodes' own counts are right; the mirrored child counts on both paths are not.
+  for (Internal* p = l->parent; p; p = p->parent) recount(p);
+  for (Internal* p = r->parent; p; p = p->parent) recount(p);
   return r;
 }
 
@@ -147,7 +157,7 @@ void Sequence::split_run(Cursor& c) {
   std::copy_backward(l->runs + c.idx + 1, l->runs + l->n, l->runs + l->n + 1);
   l->runs[c.idx + 1] = right;
   l->n++;
-  index_[right.id] = l;
+  // No index entry: the right part is found through the left part's, in the same leaf.
   c.idx++;
   c.off = 0;
 }
@@ -159,6 +169,7 @@ void Sequence::insert_run(Leaf* l, std::uint32_t at, const Run& r) {
   l->n++;
   index_[r.id] = l;
   add_counts(l, r.len, r.deleted ? 0 : r.len);
+  hint_ = {l, at, 0};
 }
 
 Sequence::Cursor Sequence::at_visible(std::uint64_t i) const {
@@ -167,8 +178,8 @@ Sequence::Cursor Sequence::at_visible(std::uint64_t i) const {
     const Internal* in = static_cast<const Internal*>(node);
     std::uint32_t k = 0;
     for (; k + 1 < in->n; ++k) {
-      if (i < in->child[k]->visible) break;
-      i -= in->child[k]->visible;
+      if (i < in->child_visible[k]) break;
+      i -= in->child_visible[k];
     }
     node = in->child[k];
   }
@@ -184,6 +195,12 @@ Sequence::Cursor Sequence::at_visible(std::uint64_t i) const {
 }
 
 std::optional<Sequence::Cursor> Sequence::find(OpId id) const {
+  // Edits mostly continue where the previous one was: try the run found last time first.
+  if (hint_.leaf && hint_.idx < hint_.leaf->n) {
+    const Run& r = hint_.leaf->runs[hint_.idx];
+    if (r.id.actor == id.actor && id.counter >= r.id.counter && id.counter - r.id.counter < r.len)
+      return Cursor{hint_.leaf, hint_.idx, static_cast<std::uint32_t>(id.counter - r.id.counter)};
+  }
   auto it = index_.upper_bound(id);
   if (it == index_.begin()) return std::nullopt;
   --it;
@@ -191,8 +208,8 @@ std::optional<Sequence::Cursor> Sequence::find(OpId id) const {
   Leaf* l = it->second;
   for (std::uint32_t k = 0; k < l->n; ++k) {
     const Run& r = l->runs[k];
-    if (r.id == it->first) {
-      if (id.counter - r.id.counter >= r.len) return std::nullopt;
+    if (r.id.actor == id.actor && id.counter >= r.id.counter && id.counter - r.id.counter < r.len) {
+      hint_ = Cursor{l, k, 0};
       return Cursor{l, k, static_cast<std::uint32_t>(id.counter - r.id.counter)};
     }
   }
@@ -211,8 +228,8 @@ std::pair<std::uint64_t, std::uint64_t> Sequence::rank(const Cursor& c) const {
   while (node->parent) {
     const Internal* p = node->parent;
     for (std::uint32_t k = 0; p->child[k] != node; ++k) {
-      total += p->child[k]->total;
-      visible += p->child[k]->visible;
+      total += p->child_total[k];
+      visible += p->child_visible[k];
     }
     node = p;
   }
@@ -274,6 +291,7 @@ void Sequence::place(std::optional<Cursor> c, const Run& r, std::optional<Cursor
         lr.content + lr.len == r.content && static_cast<std::uint64_t>(lr.len) + r.len < (1u << 31)) {
       lr.len += r.len;
       add_counts(left->leaf, r.len, r.len);
+      hint_ = {left->leaf, left->idx, 0};
       return;
     }
   }
@@ -312,18 +330,22 @@ void Sequence::insert_local(std::uint64_t pos, OpId id, const std::uint32_t* con
 
 Result<void> Sequence::integrate(OpId id, OpId origin_left, OpId origin_right, const std::uint32_t* content,
                                  std::uint32_t n, const IdLess& less) {
+  // The caller guarantees the ids are new (each actor's counters only grow).
   if (n == 0) return {};
-  if (find(id)) return fail("an inserted element already exists");
   std::optional<Cursor> left, cur;
-  std::uint64_t left_pos = 0;
   if (!origin_left.is_null()) {
     left = find(origin_left);
     if (!left) return fail("an insert follows an unknown element");
-    left_pos = rank(*left).first + 1;
     cur = next_item(*left);
   } else {
     cur = first_item();
   }
+  // Nothing was inserted between the origins since: no concurrent elements to order against.
+  if (cur ? id_at(*cur) == origin_right : origin_right.is_null()) {
+    place(cur, Run{id, origin_left, origin_right, n, append_content(content, n), false}, left);
+    return {};
+  }
+  const std::uint64_t left_pos = left ? rank(*left).first + 1 : 0;
   std::uint64_t right_pos = total();
   if (!origin_right.is_null()) {
     auto r = find(origin_right);

@@ -86,7 +86,6 @@ class Sequence {
       for (std::uint32_t i = 0; i < l->n; ++i)
         if (!l->runs[i].deleted) f(&content_[l->runs[i].content], l->runs[i].len);
   }
-  std::size_t run_count() const { return index_.size(); }
 
   static constexpr std::uint32_t kLeafCap = 32;
   static constexpr std::uint32_t kFan = 32;
@@ -103,9 +102,12 @@ class Sequence {
     std::uint32_t n = 0;
     Run runs[kLeafCap];
   };
+  // Each child's counts are mirrored here so that a descent reads one node, not every child.
   struct Internal : Node {
     std::uint32_t n = 0;
     Node* child[kFan];
+    std::uint64_t child_total[kFan];
+    std::uint64_t child_visible[kFan];
   };
 
  private:
@@ -140,8 +142,13 @@ class Sequence {
   Node* root_ = nullptr;
   Leaf* first_leaf_ = nullptr;
   Leaf* last_leaf_ = nullptr;
-  std::map<OpId, Leaf*, ActorMajorLess> index_;  // run start id -> leaf holding the run
+  // Run start id -> leaf. Runs split off another keep no entry of their own while they stay in
+  // its leaf: the entry with the greatest id at or below an element's always names the leaf
+  // holding the element (pieces of one run keep their order, and a leaf split gives every run
+  // it moves an entry).
+  std::map<OpId, Leaf*, ActorMajorLess> index_;
   std::vector<std::uint32_t> content_;
+  mutable Cursor hint_;  // a run found or extended lately; checked before use
 };
 
 }  // namespace quern::crdt::detail

@@ -51,7 +51,8 @@ std::string state(const Document& d) {
 
 class Fuzzer {
  public:
-  explicit Fuzzer(std::uint32_t seed) : rng_(seed) {}
+  // `text_heavy`: mostly text edits of longer words, so that sequences grow to many runs.
+  Fuzzer(std::uint32_t seed, bool text_heavy) : rng_(seed), text_heavy_(text_heavy) {}
 
   std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
   bool chance(int percent) { return pick(100) < static_cast<std::size_t>(percent); }
@@ -93,6 +94,7 @@ class Fuzzer {
   std::string key() { return std::string(1, static_cast<char>('a' + pick(5))); }
   std::string word() {
     static const char* words[] = {"x", "yz", "héllo", "😀", "abc def", "\n", "ü"};
+    if (text_heavy_ && chance(50)) return std::string(1 + pick(40), static_cast<char>('a' + pick(26)));
     return words[pick(7)];
   }
   ObjType obj_type() { return static_cast<ObjType>(pick(3)); }
@@ -100,7 +102,7 @@ class Fuzzer {
   void edit(Document& d) {
     std::vector<ObjId> maps, lists, texts;
     objects(d, kRoot, maps, lists, texts);
-    const int kind = static_cast<int>(pick(10));
+    const int kind = text_heavy_ && !texts.empty() && chance(90) ? 9 : static_cast<int>(pick(10));
     if (kind <= 2) {
       const ObjId& m = maps[pick(maps.size())];
       const std::string k = key();
@@ -109,7 +111,9 @@ class Fuzzer {
         case 1: ASSERT_TRUE(d.delete_key(m, k)); break;
         case 2: {
           auto v = *d.get(m, k);
-          if (v && v->scalar() && v->scalar()->as_counter()) ASSERT_TRUE(d.increment(m, k, 1 + pick(5)));
+          if (v && v->scalar() && v->scalar()->as_counter()) {
+            ASSERT_TRUE(d.increment(m, k, 1 + pick(5)));
+          }
           break;
         }
         default: ASSERT_TRUE(d.put(m, k, scalar()));
@@ -125,7 +129,9 @@ class Fuzzer {
         case 4: {
           const std::size_t i = pick(len);
           auto v = *d.get(l, i);
-          if (v && v->scalar() && v->scalar()->as_counter()) ASSERT_TRUE(d.increment(l, i, 2));
+          if (v && v->scalar() && v->scalar()->as_counter()) {
+            ASSERT_TRUE(d.increment(l, i, 2));
+          }
           break;
         }
         default: {
@@ -156,6 +162,7 @@ class Fuzzer {
   }
 
   std::mt19937 rng_;
+  bool text_heavy_ = false;
 };
 
 int seed_count() {
@@ -169,9 +176,9 @@ int seed_count() {
 
 // One run: `replicas` documents, `rounds` rounds of edits and random exchanges, then a full
 // exchange. Returns a description of the first disagreement, or nothing.
-void run_seed(std::uint32_t seed, int replicas, int rounds) {
+void run_seed(std::uint32_t seed, int replicas, int rounds, bool text_heavy = false) {
   SCOPED_TRACE("seed " + std::to_string(seed));
-  Fuzzer f(seed);
+  Fuzzer f(seed, text_heavy);
   std::vector<Document> docs;
   for (int i = 0; i < replicas; ++i) docs.emplace_back(ActorId(std::string("actor") + static_cast<char>('0' + i)));
   // Incremental saves in flight: (destination, bytes), delivered late, out of order, twice.
@@ -189,7 +196,9 @@ void run_seed(std::uint32_t seed, int replicas, int rounds) {
     switch (f.pick(4)) {
       case 0: {
         const std::size_t to = f.pick(docs.size());
-        if (to != from) ASSERT_TRUE(docs[to].merge(docs[from]));
+        if (to != from) {
+          ASSERT_TRUE(docs[to].merge(docs[from]));
+        }
         break;
       }
       case 1: {
@@ -231,6 +240,14 @@ TEST(Convergence, RandomEditsOfEveryKindConverge) {
   const int n = seed_count();
   for (int seed = 1; seed <= n; ++seed) {
     run_seed(static_cast<std::uint32_t>(seed), 3 + seed % 2, 30);
+    if (HasFailure()) break;
+  }
+}
+
+TEST(Convergence, LongTextsEditedConcurrentlyConverge) {
+  const int n = std::max(1, seed_count() / 30);
+  for (int seed = 1; seed <= n; ++seed) {
+    run_seed(static_cast<std::uint32_t>(1000 + seed), 3, 400, true);
     if (HasFailure()) break;
   }
 }

@@ -1,5 +1,7 @@
 #include "runtime/crdt/document.h"
 
+#include "runtime/crdt/codec.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -408,6 +410,59 @@ TEST(Sync, CorruptOrForeignBytesAreErrorsAndChangeNothing) {
   EXPECT_FALSE(b.load_incremental(ByteView(reinterpret_cast<const std::uint8_t*>(junk.data()), junk.size())));
   EXPECT_EQ(b.heads(), heads);
   EXPECT_EQ(*b.keys(kRoot), std::vector<std::string>{"k"});
+}
+
+// A change set whose second change is well-formed but names an object that does not exist:
+// the first change must not stay applied either.
+TEST(Sync, AChangeThatDoesNotApplyUndoesTheWholeChangeSet) {
+  Document a(actor("aa"));
+  ASSERT_TRUE(a.put(kRoot, "x", 1));
+  a.commit();
+  const auto chunks = *detail::parse_chunks(a.save_incremental());
+  detail::Reader r(chunks.at(0).payload);
+  ASSERT_EQ(r.uleb(), 1u);
+  const ByteView first = r.bytes();
+
+  detail::DecodedChange bad;
+  bad.actor = 0;
+  bad.seq = 2;
+  bad.start_op = 2;
+  bad.deps = a.heads();
+  detail::Op op;
+  op.kind = detail::OpKind::MapPut;
+  op.obj = detail::OpId{99, 0};
+  op.key = "y";
+  op.value = 2;
+  bad.ops.push_back(op);
+  const Bytes second = detail::encode_change(bad, {actor("aa")});
+  detail::Writer w;
+  w.uleb(2);
+  w.bytes(first);
+  w.bytes(second);
+  const Bytes set = detail::frame_chunk(detail::ChunkKind::Changes, w.out());
+
+  Document b(actor("bb"));
+  ASSERT_TRUE(b.put(kRoot, "b", true));
+  b.commit();
+  const auto heads = b.heads();
+  auto res = b.load_incremental(set);
+  ASSERT_FALSE(res);
+  EXPECT_NE(res.error().to_string().find("unknown object"), std::string::npos) << res.error().to_string();
+  EXPECT_EQ(b.heads(), heads);
+  EXPECT_EQ(*b.keys(kRoot), std::vector<std::string>{"b"});
+  EXPECT_FALSE(Document::load(set));
+  // The valid change alone still applies afterwards.
+  EXPECT_EQ(*b.merge(a), 1u);
+  EXPECT_EQ(*b.keys(kRoot), (std::vector<std::string>{"b", "x"}));
+}
+
+TEST(Sync, EmptyDocumentsSaveAndLoad) {
+  Document a(actor("aa"));
+  auto loaded = Document::load(a.save());
+  ASSERT_TRUE(loaded) << loaded.error().to_string();
+  EXPECT_TRUE(loaded->heads().empty());
+  EXPECT_EQ(*loaded->length(kRoot), 0u);
+  EXPECT_EQ(*a.load_incremental({}), 0u);
 }
 
 TEST(Sync, MergeIsIdempotentAndOrderFree) {
