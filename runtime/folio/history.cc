@@ -27,6 +27,9 @@ std::optional<crdt::ChangeHash> commit_stamped_with_message(crdt::Document& doc,
 }
 
 std::vector<Version> versions(const crdt::Document& doc, std::string_view actor_hex) {
+  std::string asker(actor_hex);
+  for (char& c : asker)
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
   std::vector<crdt::Change> changes = doc.get_changes();
   std::unordered_map<crdt::ChangeHash, std::size_t, crdt::ChangeHashHasher> index;
   index.reserve(changes.size());
@@ -60,7 +63,7 @@ std::vector<Version> versions(const crdt::Document& doc, std::string_view actor_
     v.hash = c.hash;
     v.hash_hex = c.hash.to_hex_string();
     v.author = c.actor.to_hex_string();
-    v.by_self = v.author == actor_hex;
+    v.by_self = v.author == asker;
     v.actor = std::move(c.actor);
     v.seq = c.seq;
     v.time = c.time;
