@@ -22,8 +22,8 @@ using folio::model::DocMut;
 using folio::model::Region;
 
 std::string sentence(std::size_t i) {
-  static const char* words[] = {"quern", "grinds", "the", "grain", "slowly", "while", "people", "edit",
-                                "together", "and", "every", "change", "merges", "cleanly", "into", "one"};
+  static const char* words[] = {"quern",    "grinds", "the",   "grain",  "slowly", "while",   "people", "edit",
+                                "together", "and",    "every", "change", "merges", "cleanly", "into",   "one"};
   std::string s;
   std::size_t k = i * 7919;
   while (s.size() < 96) {
@@ -101,9 +101,9 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "materialized %zu blocks of %zu\n", seen, n);
       return 1;
     }
-    std::printf("bench=folio-materialize blocks=%zu ms=%.2f load_ms=%.2f ms_per_1k_blocks=%.3f bytes=%zu text_bytes=%zu\n",
-                n, median(view), median(load), median(view) * 1000.0 / static_cast<double>(n), bytes.size(),
-                text_bytes);
+    std::printf(
+        "bench=folio-materialize blocks=%zu ms=%.2f load_ms=%.2f ms_per_1k_blocks=%.3f bytes=%zu text_bytes=%zu\n", n,
+        median(view), median(load), median(view) * 1000.0 / static_cast<double>(n), bytes.size(), text_bytes);
     std::fflush(stdout);
   }
   return 0;

@@ -149,7 +149,8 @@ TEST(Concurrency, ThreeReplicasMixingEditsConvergeToOneDocument) {
   });
   sync({&alice, &bob, &carol});
   EXPECT_EQ(body_texts(carol), (std::vector<std::string>{"one", "three and a half"}));
-  const Attrs& attrs = view_of(carol).body()[0].attrs;
+  const DocumentView view = view_of(carol);
+  const Attrs& attrs = view.body()[0].attrs;
   EXPECT_EQ(*attr_str(attrs, "align"), "right");
   EXPECT_EQ(attr_float(attrs, "indent"), 3.0);
   ASSERT_EQ(view_of(carol).comments.size(), 1u);

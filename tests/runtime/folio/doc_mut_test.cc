@@ -188,7 +188,8 @@ TEST(Attributes, KeepTheirTypesAndCanBeRemoved) {
   ASSERT_TRUE(mut.remove_attr(Region::Body, id, "width").has_value());
   ASSERT_TRUE(mut.set_kind(id, "list_item").has_value());
   doc.commit();
-  const Block& b = view_of(doc).body()[0];
+  const DocumentView view = view_of(doc);
+  const Block& b = view.body()[0];
   EXPECT_EQ(b.kind, "list_item");
   EXPECT_EQ(b.attrs, (Attrs{{"indent", 12.5}, {"level", std::int64_t{2}}, {"ordered", true}, {"style", "quote"}}));
   EXPECT_EQ(attr_int(b.attrs, "ordered"), std::nullopt);  // a boolean is not an integer
