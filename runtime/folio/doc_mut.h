@@ -112,7 +112,9 @@ class DocMut {
   // `splice_comment_text`; `add_comment_mark` anchors it on [start, end) of a body block (a
   // comment has one anchor: anchoring again moves it). `add_comment_reply` appends a reply of
   // one paragraph and returns the reply's id. `tombstone_comment` removes the comment and its
-  // replies and takes its id off the "comment" marks, so `comment_range` gives nothing after.
+  // replies and takes its id off the "comment" marks (other comments anchored on the same text
+  // keep theirs); afterwards `comment_range` and `comment_reply_ids` give nothing for it and
+  // nothing else needs removing (deleting its entries from the comment map as well is harmless).
   Result<std::string> insert_comment(std::string_view author, std::string_view date);
   Result<std::string> insert_comment_block(std::string_view comment, std::string_view kind = "paragraph");
   Result<void> splice_comment_text(std::string_view comment, std::string_view block, std::size_t at, std::size_t del,

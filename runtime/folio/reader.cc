@@ -86,8 +86,7 @@ std::optional<FoundBlock> find_block(const crdt::Document& doc, const ObjId& lis
     auto obj = element_obj(doc, list, i, ObjType::Map);
     if (!obj) continue;
     auto bid = get_str(doc, *obj, keys::kId);
-    if (!bid || *bid != id) continue;
-    if (is_tombstoned(doc, *obj)) return std::nullopt;
+    if (!bid || *bid != id || is_tombstoned(doc, *obj)) continue;
     return FoundBlock{std::move(*obj), i};
   }
   return std::nullopt;

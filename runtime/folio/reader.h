@@ -30,7 +30,7 @@ struct FoundBlock {
   crdt::ObjId obj;
   std::size_t index = 0;  // position in the engine's list (tombstoned blocks count)
 };
-// The live block with exactly this id in a block list.
+// The first live block with exactly this id in a block list.
 std::optional<FoundBlock> find_block(const crdt::Document& doc, const crdt::ObjId& list, std::string_view id);
 
 // The ids named by a "comment" mark value (space separated).
