@@ -23,9 +23,10 @@
 // Export writes a document's body (then its notes as footnotes) as readable, deterministic
 // markdown: headings with "#"s, list items indented four spaces a level and numbered per run,
 // quotes, fenced code, tables as pipe tables in row-major order of their grid (at the place
-// of their first cell), images as "![alt](blob:<hash>)". Empty paragraphs and the attributes
-// markdown has no syntax for (alignment, styles, page breaks, ...) are left out. Tombstoned
-// blocks are not in a view, so they never appear.
+// of their first cell), images as "![alt](blob:<hash>)". Empty paragraphs, white space at the
+// start of a line (markdown would drop it or read it as code) and the attributes markdown has
+// no syntax for (alignment, styles, page breaks, ...) are left out. Tombstoned blocks are not
+// in a view, so they never appear.
 #pragma once
 
 #include <string>

@@ -29,6 +29,7 @@ void escape_into(std::string& out, std::u32string_view text, bool in_table, bool
       line_start = true;
       continue;
     }
+    if (line_start && (c == ' ' || c == '\t')) continue;  // would indent into a code block
     if (line_start) {
       // Block syntax at the start of a line: headings, quotes, list markers, setext lines.
       if (c == '#' || c == '>' || c == '+' || c == '-' || c == '=') out.push_back('\\');

@@ -173,6 +173,11 @@ TEST(MarkdownExport, EscapesTextThatWouldReadAsSyntax) {
   }
 }
 
+TEST(MarkdownExport, LeadingSpacesNeverTurnALineIntoCode) {
+  model::Fragment f{{FragmentBlock{"paragraph", "      Heading .......... 12", {}, {{"toc", true}}}}};
+  EXPECT_EQ(export_fragment(f), "Heading .......... 12\n");
+}
+
 TEST(MarkdownExport, MarksSurviveAnExportAndImport) {
   struct Case {
     std::string text;
