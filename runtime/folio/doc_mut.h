@@ -4,11 +4,14 @@
 //
 // Checks first, then writes: a call whose ids or offsets do not hold returns an error and has
 // written nothing. An id that names nothing, or something tombstoned, is an error; offsets
-// count characters and an offset beyond a text is an error, never clamped.
+// count characters and an offset beyond a text is an error, never clamped. (Only an engine
+// failure after the checks, which a consistent document does not produce, could leave part of
+// a call's writes in the transaction.)
 //
 // A DocMut lives for one transaction on the thread that owns the document. It caches the
-// order of each region's block list, so while it is alive blocks must be added only through it
-// (attributes and marks may also be written through the engine directly). It owns the id
+// order of each region's block list, so while it is alive blocks must be added and removed
+// only through it (attributes and marks may also be written through the engine directly). Do
+// not merge or load changes into the document while a DocMut on it is alive. It owns the id
 // generator the new blocks get their ids from (seeded from the document, see id_gen.h).
 #pragma once
 
