@@ -76,6 +76,7 @@ struct Frame {
     taskMint @26 :TaskMint;
     taskCancel @27 :TaskCancel;
     taskCenterReply @28 :TaskCenterReply;
+    joined @29 :Join;  # the broker's answer to `join`: from here on the room's traffic flows
   }
 }
 

@@ -414,6 +414,7 @@ void put_body(proto::Frame::Body::Builder body, const Message& m, EncodedFrame& 
                    put(b.initEnvelope(), t.envelope);
                  },
                  [&](const TaskCancel& t) { body.initTaskCancel().setLease(text(t.lease)); },
+                 [&](const Joined& j) { body.initJoined().setRoom(text(j.room)); },
                  [&](const TaskCenterReply& r) {
                    auto b = body.initTaskCenterReply();
                    b.setLease(text(r.lease));
@@ -802,6 +803,7 @@ Message get_body(proto::Frame::Body::Reader body, const RawFrame& raw) {
       const auto r = body.getTaskCenterReply();
       return TaskCenterReply{str(r.getLease()), r.getOk(), str(r.getMessage())};
     }
+    case B::JOINED: return Joined{str(body.getJoined().getRoom())};
   }
   unknown_union("message kind", static_cast<unsigned>(body.which()));
 }

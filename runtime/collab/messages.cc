@@ -80,6 +80,7 @@ constexpr std::array<std::string_view, std::variant_size_v<Message>> kMessageNam
     "task_mint",
     "task_cancel",
     "task_center_reply",
+    "joined",
 };
 
 }  // namespace

@@ -60,6 +60,11 @@ struct Join {
   std::string room;
   bool operator==(const Join&) const = default;
 };
+// The broker's answer to a join: everything sent to the room from now on reaches the participant.
+struct Joined {
+  std::string room;
+  bool operator==(const Joined&) const = default;
+};
 
 // --- Documents ---
 
@@ -413,7 +418,7 @@ using Message =
     std::variant<Hello, Welcome, Refused, Join, DocumentRequest, DocumentBytes, RoomAnnouncement, InvocationAnnounced,
                  InvocationOutcome, StepReport, CataloguePublish, CatalogueUpdate, ActionRequest, TaskActionRequest,
                  ActionAccepted, ActionOutcome, ActionStatusQuery, ActionCancel, TaskEnvelope, TaskStatusReport,
-                 CancellationStatusQuery, CancellationStatus, TaskMint, TaskCancel, TaskCenterReply>;
+                 CancellationStatusQuery, CancellationStatus, TaskMint, TaskCancel, TaskCenterReply, Joined>;
 
 // The message's name in logs and tools, snake case: "document_request", "catalogue_update", ...
 std::string_view message_name(const Message& message);
