@@ -180,7 +180,10 @@ class Peer {
         return 1;
       }
       for (const auto& e : *events) {
-        print(event_to_json(e));
+        Json line = event_to_json(e);
+        line["at_ms"] =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+        print(line);
         react(e);
       }
       for (const auto& line : input.take()) command(line);
