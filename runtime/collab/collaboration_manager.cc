@@ -102,9 +102,8 @@ struct CollaborationManager::Impl {
     while (!welcomed) {
       const Instant now = std::chrono::steady_clock::now();
       if (now >= deadline) {
-        return fail(
-            "the broker did not welcome the participant within " +
-            std::to_string(std::chrono::duration_cast<std::chrono::seconds>(options.handshake_timeout).count()) + "s");
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(options.handshake_timeout).count();
+        return fail("the broker did not welcome the participant within " + std::to_string(ms) + " ms");
       }
       pollfd p{fd.get(), POLLIN, 0};
       const int ready = ::poll(&p, 1, poll_timeout_ms(deadline - now));
