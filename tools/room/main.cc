@@ -46,6 +46,11 @@ int main(int argc, char** argv) {
   auto* serve = app.add_subcommand("serve", "Serve a room broker on a Unix socket");
   serve->add_option("--socket", broker.socket_path, "The socket path to listen on")->required();
   serve->add_option("--unadmitted", unadmitted, "A participant name whose published offers are not admitted");
+  std::size_t max_queued_mib = broker.max_queued_bytes >> 20;
+  serve
+      ->add_option("--max-queued-mib", max_queued_mib,
+                   "Close a participant once this much is waiting for it unread, in MiB")
+      ->capture_default_str();
 
   std::string launch_socket;
   auto* launch = app.add_subcommand("launch", "Run a program with a broker connection in QUERN_SVC_COLLAB_FD");
@@ -84,6 +89,7 @@ int main(int argc, char** argv) {
 
   if (serve->parsed()) {
     broker.unadmitted.insert(unadmitted.begin(), unadmitted.end());
+    broker.max_queued_bytes = max_queued_mib << 20;
     quern::room::Broker b(std::move(broker));
     if (auto r = b.listen(); !r) return report(r.error());
     if (auto r = b.run(); !r) return report(r.error());
