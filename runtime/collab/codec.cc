@@ -836,14 +836,16 @@ OutFrame encode(const Delivery& delivery) {
 }
 
 RawFrame flatten(const OutFrame& frame) {
-  auto words = std::make_shared<std::vector<std::uint64_t>>((frame.size() + 7) / 8);
-  auto* dst = reinterpret_cast<std::uint8_t*>(words->data());
+  RawFrame out = RawFrame::allocate((frame.size() + 7) / 8);
+  std::uint8_t* dst = out.writable();
   for (const auto& p : frame.pieces) {
     if (p.empty()) continue;
     std::memcpy(dst, p.data(), p.size());
     dst += p.size();
   }
-  return RawFrame(std::move(words));
+  // A frame is a whole number of words; anything short of that is padded with zeros.
+  std::memset(dst, 0, out.size() - frame.size());
+  return out;
 }
 
 Result<Delivery> decode(const RawFrame& raw) {

@@ -193,6 +193,7 @@ Result<CollaborationManager> CollaborationManager::for_route_from(Transport tran
   }
   QUERN_TRY(set_blocking(fd.get(), true));
   QUERN_TRY(set_close_on_exec(fd.get(), true));
+  set_socket_buffers(fd.get());
 
   Route route{std::move(app), room.to_string(), std::move(record)};
   Sender who{0, std::move(name), *participant_kind, route};

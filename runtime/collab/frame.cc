@@ -22,13 +22,19 @@ std::uint32_t load_u32(const std::uint8_t* p) {
   return v;
 }
 
-std::shared_ptr<std::vector<std::uint64_t>> allocate(std::size_t bytes) {
-  return std::make_shared<std::vector<std::uint64_t>>(bytes / 8);
+}  // namespace
+
+RawFrame::RawFrame(std::vector<std::uint64_t> words) : RawFrame(allocate(words.size())) {
+  if (!words.empty()) std::memcpy(words_.get(), words.data(), words.size() * 8);
 }
 
-std::uint8_t* bytes_of(std::vector<std::uint64_t>& words) { return reinterpret_cast<std::uint8_t*>(words.data()); }
-
-}  // namespace
+RawFrame RawFrame::allocate(std::size_t words) {
+  RawFrame f;
+  if (words == 0) return f;
+  f.words_ = std::make_shared_for_overwrite<std::uint64_t[]>(words);
+  f.count_ = words;
+  return f;
+}
 
 std::size_t OutFrame::size() const {
   std::size_t n = 0;
@@ -67,16 +73,16 @@ Result<void> FrameReader::parse(std::vector<RawFrame>& out) {
     }
     const auto size = static_cast<std::size_t>(total);
     if (avail >= size) {
-      auto words_buf = allocate(size);
-      std::memcpy(bytes_of(*words_buf), p, size);
-      out.emplace_back(std::move(words_buf));
+      RawFrame frame = RawFrame::allocate(size / 8);
+      std::memcpy(frame.writable(), p, size);
+      out.push_back(std::move(frame));
       begin_ += size;
       continue;
     }
     if (size > staging_.size() * 8 / 2) {
       // Large: read the rest straight into the frame's own buffer.
-      current_ = allocate(size);
-      std::memcpy(bytes_of(*current_), p, avail);
+      current_ = RawFrame::allocate(size / 8);
+      std::memcpy(current_.writable(), p, avail);
       filled_ = avail;
       total_ = size;
       begin_ = end_ = 0;
@@ -95,8 +101,8 @@ Result<ReadStatus> FrameReader::read_from(int fd, std::vector<RawFrame>& out) {
   while (true) {
     std::uint8_t* dst = nullptr;
     std::size_t room = 0;
-    if (current_) {
-      dst = bytes_of(*current_) + filled_;
+    if (current_.size() != 0) {
+      dst = current_.writable() + filled_;
       room = total_ - filled_;
     } else {
       if (begin_ == end_) begin_ = end_ = 0;
@@ -109,9 +115,10 @@ Result<ReadStatus> FrameReader::read_from(int fd, std::vector<RawFrame>& out) {
       room = staging_.size() * 8 - end_;
     }
     const ssize_t n = ::read(fd, dst, room);
+    last_read_filled_ = n > 0 && static_cast<std::size_t>(n) == room;
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) return ReadStatus::Open;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return ReadStatus::Drained;
       return fail(os_error_text(errno));
     }
     if (n == 0) {
@@ -119,11 +126,11 @@ Result<ReadStatus> FrameReader::read_from(int fd, std::vector<RawFrame>& out) {
       return fail("the connection closed in the middle of a frame");
     }
     const auto got = static_cast<std::size_t>(n);
-    if (current_) {
+    if (current_.size() != 0) {
       filled_ += got;
       if (filled_ == total_) {
-        out.emplace_back(std::move(current_));
-        current_.reset();
+        out.push_back(std::move(current_));
+        current_ = RawFrame();
         filled_ = total_ = 0;
       }
       return ReadStatus::Open;

@@ -24,24 +24,27 @@ namespace quern::collab {
 inline constexpr std::size_t kMaxFrameBytes = 80u * 1024u * 1024u;
 inline constexpr std::size_t kMaxSegments = 512;
 
-// One whole frame as it came off the wire, 8-byte aligned.
+// One whole frame as it came off the wire, 8-byte aligned. Copies share the bytes.
 class RawFrame {
  public:
   RawFrame() = default;
-  explicit RawFrame(std::shared_ptr<const std::vector<std::uint64_t>> words) : words_(std::move(words)) {}
+  explicit RawFrame(std::vector<std::uint64_t> words);
+  // Room for `words` words, not initialised; for the reader to fill before anyone else sees it.
+  static RawFrame allocate(std::size_t words);
 
-  std::span<const std::uint64_t> words() const {
-    return words_ ? std::span<const std::uint64_t>(*words_) : std::span<const std::uint64_t>();
-  }
-  std::span<const std::uint8_t> bytes() const {
-    const auto w = words();
-    return {reinterpret_cast<const std::uint8_t*>(w.data()), w.size() * 8};
-  }
-  std::size_t size() const { return words().size() * 8; }
-  const std::shared_ptr<const std::vector<std::uint64_t>>& storage() const { return words_; }
+  std::span<const std::uint64_t> words() const { return {words_.get(), count_}; }
+  std::span<const std::uint8_t> bytes() const { return {reinterpret_cast<const std::uint8_t*>(words_.get()), count_ * 8}; }
+  std::size_t size() const { return count_ * 8; }
+  // What keeps the bytes alive, for views into them.
+  std::shared_ptr<const void> storage() const { return words_; }
 
  private:
-  std::shared_ptr<const std::vector<std::uint64_t>> words_;
+  friend class FrameReader;
+  friend RawFrame flatten(const struct OutFrame& frame);
+  std::uint8_t* writable() { return reinterpret_cast<std::uint8_t*>(words_.get()); }
+
+  std::shared_ptr<std::uint64_t[]> words_;
+  std::size_t count_ = 0;
 };
 
 // The pieces of one frame, in order, and whatever keeps them alive.
@@ -55,8 +58,9 @@ struct OutFrame {
 };
 
 enum class ReadStatus {
-  Open,    // the stream goes on (a non-blocking socket may have had nothing to read)
-  Closed,  // the peer closed the stream between two frames
+  Open,     // the read got bytes; there may be more
+  Drained,  // a non-blocking socket has nothing more to read for now
+  Closed,   // the peer closed the stream between two frames
 };
 
 class FrameReader {
@@ -67,8 +71,11 @@ class FrameReader {
   // stream ends inside a frame, when a frame breaks the bounds, or when the read fails.
   Result<ReadStatus> read_from(int fd, std::vector<RawFrame>& out);
 
+  // Whether the last read filled all the room it had: the socket may well hold more.
+  bool last_read_filled() const { return last_read_filled_; }
+
   // Bytes received that do not yet form a whole frame.
-  bool mid_frame() const { return current_ != nullptr || begin_ != end_; }
+  bool mid_frame() const { return current_.size() != 0 || begin_ != end_; }
 
  private:
   Result<void> parse(std::vector<RawFrame>& out);
@@ -78,9 +85,10 @@ class FrameReader {
   std::vector<std::uint64_t> staging_;  // small frames and segment tables
   std::size_t begin_ = 0;               // unread bytes of staging_: [begin_, end_)
   std::size_t end_ = 0;
-  std::shared_ptr<std::vector<std::uint64_t>> current_;  // a large frame being read in place
+  RawFrame current_;  // a large frame being read in place (empty when none is)
   std::size_t filled_ = 0;
   std::size_t total_ = 0;
+  bool last_read_filled_ = false;
 };
 
 // Writes the whole frame to a blocking socket. A peer that went away is an error, never a

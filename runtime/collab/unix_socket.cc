@@ -70,6 +70,11 @@ Result<void> check_stream_socket(int fd) {
   return {};
 }
 
+void set_socket_buffers(int fd, int bytes) {
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
 Result<void> set_blocking(int fd, bool blocking) {
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0) return fail(os_error_text(errno));

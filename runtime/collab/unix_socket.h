@@ -22,6 +22,9 @@ Result<UniqueFd> listen_unix_socket(std::string_view path, int backlog = 128);
 Result<void> check_stream_socket(int fd);
 
 Result<void> set_blocking(int fd, bool blocking);
+// Asks for send and receive buffers of `bytes` (the system may grant less): a large document
+// save then crosses in few system calls.
+void set_socket_buffers(int fd, int bytes = 4 << 20);
 Result<void> set_close_on_exec(int fd, bool close_on_exec);
 
 // "{strerror} (os error {errno})".

@@ -29,6 +29,8 @@ using namespace quern::collab;
 constexpr std::string_view kTarget = "quern_room";
 constexpr std::uint64_t kListenKey = 0;
 constexpr std::uint64_t kSignalKey = ~std::uint64_t{0};
+// Reads one participant gets before the others have their turn.
+constexpr int kReadsPerTurn = 16;
 
 template <class... Ts>
 struct Overloaded : Ts... {
@@ -112,15 +114,6 @@ struct Broker::State {
     doomed.push_back(p.number);
   }
 
-  void watch_writes(Participant& p, bool on) {
-    if (p.watching_writes == on) return;
-    epoll_event ev{};
-    ev.events = EPOLLIN | (on ? EPOLLOUT : 0u);
-    ev.data.u64 = p.number;
-    ::epoll_ctl(epoll.get(), EPOLL_CTL_MOD, p.fd.get(), &ev);
-    p.watching_writes = on;
-  }
-
   void flush(Participant& p) {
     auto done = p.out.flush(p.fd.get());
     if (!done) {
@@ -131,7 +124,18 @@ struct Broker::State {
       doom(p, "it was refused");
       return;
     }
+    // Only a socket that took less than everything is watched for room again; watching all of
+    // them would wake the loop each time a participant reads.
     watch_writes(p, !*done);
+  }
+
+  void watch_writes(Participant& p, bool on) {
+    if (p.watching_writes == on) return;
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLRDHUP | (on ? EPOLLOUT : 0u);
+    ev.data.u64 = p.number;
+    ::epoll_ctl(epoll.get(), EPOLL_CTL_MOD, p.fd.get(), &ev);
+    p.watching_writes = on;
   }
 
   void deliver(Participant& p, const OutFrame& frame) {
@@ -169,8 +173,9 @@ struct Broker::State {
       auto p = std::make_unique<Participant>(options.max_frame_bytes);
       p->number = next_participant++;
       p->fd.reset(fd);
+      set_socket_buffers(fd);
       epoll_event ev{};
-      ev.events = EPOLLIN;
+      ev.events = EPOLLIN | EPOLLRDHUP;
       ev.data.u64 = p->number;
       if (::epoll_ctl(epoll.get(), EPOLL_CTL_ADD, fd, &ev) != 0) {
         log::warn(kTarget, "could not watch a connection", {{"reason", os_error_text(errno)}});
@@ -227,17 +232,22 @@ struct Broker::State {
 
   // --- reading ---
 
+  // Reads what the participant sent, a bounded number of reads at a time (the socket is
+  // level-triggered: what is left wakes the loop again). A read that did not fill its buffer
+  // most likely emptied the socket, so the loop does not ask again only to hear "nothing".
   void readable(Participant& p) {
     std::vector<RawFrame> frames;
-    auto status = p.reader.read_from(p.fd.get(), frames);
-    for (const auto& f : frames) {
-      if (p.doomed) break;
-      handle(p, f);
-    }
-    if (!status) {
-      doom(p, status.error().to_string());
-    } else if (*status == ReadStatus::Closed) {
-      doom(p, "it closed the connection");
+    for (int i = 0; i < kReadsPerTurn; ++i) {
+      frames.clear();
+      auto status = p.reader.read_from(p.fd.get(), frames);
+      for (const auto& f : frames) {
+        if (p.doomed) return;
+        handle(p, f);
+      }
+      if (p.doomed) return;
+      if (!status) return doom(p, status.error().to_string());
+      if (*status == ReadStatus::Closed) return doom(p, "it closed the connection");
+      if (*status == ReadStatus::Drained || !p.reader.last_read_filled()) return;
     }
   }
 
@@ -381,13 +391,15 @@ struct Broker::State {
   bool addressed(Participant& p, const Delivery& d, const RawFrame& raw) {
     if (!d.to) return false;
     const std::string_view what = message_name(d.body);
-    const auto room = Uuid::parse(d.to->room);
-    if (!room || room->to_string() != p.identity.route.room) {
-      drop(p, what, "it is addressed to a route outside the participant's room");
-      return true;
-    }
     Route to = *d.to;
-    to.room = room->to_string();
+    if (to.room != p.identity.route.room) {
+      const auto room = Uuid::parse(to.room);
+      if (!room || room->to_string() != p.identity.route.room) {
+        drop(p, what, "it is addressed to a route outside the participant's room");
+        return true;
+      }
+      to.room = room->to_string();
+    }
     const std::size_t n = fan_out(p, relayed(p, d, raw), [&](const Participant& q) { return q.identity.route == to; });
     if (n == 0) drop(p, what, "no participant is on the route " + route_text(to));
     return true;
@@ -628,8 +640,8 @@ Result<void> Broker::run() {
       }
       Participant* p = s.find(key);
       if (p == nullptr || p->doomed) continue;
-      if (events[i].events & EPOLLOUT) s.flush(*p);
-      if (!p->doomed && (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR))) s.readable(*p);
+      if ((events[i].events & EPOLLOUT) && !p->out.empty()) s.flush(*p);
+      if (!p->doomed && (events[i].events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR))) s.readable(*p);
       s.close_doomed();
     }
   }

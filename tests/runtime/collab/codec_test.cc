@@ -139,7 +139,7 @@ TEST(Codec, EncodingRefersToTheDocumentBytesWithoutCopyingThem) {
 }
 
 RawFrame words_to_frame(const std::vector<std::uint64_t>& words) {
-  return RawFrame(std::make_shared<std::vector<std::uint64_t>>(words));
+  return RawFrame(words);
 }
 
 RawFrame frame_of(capnp::MallocMessageBuilder& builder) {
