@@ -164,9 +164,15 @@ struct CollaborationManager::Impl {
   void write_loop() {
     while (auto item = outgoing.pop_for_work()) {
       const OutFrame frame = encode(Delivery{identity, std::move(item->to), std::move(item->body)});
-      auto written = write_frame(fd.get(), frame);
+      int os_error = 0;
+      auto written = write_frame(fd.get(), frame, &os_error);
       outgoing.done();
       if (!written) {
+        if (os_error == EPIPE || os_error == ECONNRESET) {
+          // The broker is gone; the reader sees the end and reports it.
+          outgoing.close();
+          return;
+        }
         end(std::move(written).error().with_context("send to the broker"));
         return;
       }

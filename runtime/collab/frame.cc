@@ -119,6 +119,9 @@ Result<ReadStatus> FrameReader::read_from(int fd, std::vector<RawFrame>& out) {
     if (n < 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) return ReadStatus::Drained;
+      // A peer that went away with our frames unread resets the connection: between frames that
+      // is an end like any other.
+      if (errno == ECONNRESET && !mid_frame()) return ReadStatus::Closed;
       return fail(os_error_text(errno));
     }
     if (n == 0) {
@@ -141,7 +144,7 @@ Result<ReadStatus> FrameReader::read_from(int fd, std::vector<RawFrame>& out) {
   }
 }
 
-Result<void> write_frame(int fd, const OutFrame& frame) {
+Result<void> write_frame(int fd, const OutFrame& frame, int* os_error) {
   std::size_t piece = 0;
   std::size_t offset = 0;
   while (piece < frame.pieces.size()) {
@@ -162,6 +165,7 @@ Result<void> write_frame(int fd, const OutFrame& frame) {
     const ssize_t n = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (os_error != nullptr) *os_error = errno;
       return fail(os_error_text(errno));
     }
     auto left = static_cast<std::size_t>(n);

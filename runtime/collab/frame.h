@@ -33,7 +33,9 @@ class RawFrame {
   static RawFrame allocate(std::size_t words);
 
   std::span<const std::uint64_t> words() const { return {words_.get(), count_}; }
-  std::span<const std::uint8_t> bytes() const { return {reinterpret_cast<const std::uint8_t*>(words_.get()), count_ * 8}; }
+  std::span<const std::uint8_t> bytes() const {
+    return {reinterpret_cast<const std::uint8_t*>(words_.get()), count_ * 8};
+  }
   std::size_t size() const { return count_ * 8; }
   // What keeps the bytes alive, for views into them.
   std::shared_ptr<const void> storage() const { return words_; }
@@ -60,7 +62,7 @@ struct OutFrame {
 enum class ReadStatus {
   Open,     // the read got bytes; there may be more
   Drained,  // a non-blocking socket has nothing more to read for now
-  Closed,   // the peer closed the stream between two frames
+  Closed,   // the peer closed (or reset) the stream between two frames
 };
 
 class FrameReader {
@@ -92,8 +94,8 @@ class FrameReader {
 };
 
 // Writes the whole frame to a blocking socket. A peer that went away is an error, never a
-// SIGPIPE.
-Result<void> write_frame(int fd, const OutFrame& frame);
+// SIGPIPE; `os_error`, when given, receives the system's error number of a failed write.
+Result<void> write_frame(int fd, const OutFrame& frame, int* os_error = nullptr);
 
 // Frames waiting for a non-blocking socket, written in order.
 class OutQueue {

@@ -261,11 +261,12 @@ class Peer {
     auto parsed = parse_json(line);
     if (!parsed) return print_error(parsed.error().with_context("read a command"));
     const Json& c = *parsed;
-    if (bool_member(c, "quit").value_or(false)) {
+    const bool is_message = member(c, "frame") != nullptr || member(c, "message") != nullptr;
+    if (!is_message && bool_member(c, "quit").value_or(false)) {
       quit_ = true;
       return;
     }
-    if (auto state = string_member(c, "state")) {
+    if (auto state = string_member(c, "state"); state && !is_message) {
       auto bytes = read_file(*state);
       if (!bytes) return print_error(bytes.error());
       state_ = Blob::copy_of(*bytes);
@@ -281,7 +282,7 @@ class Peer {
       auto r = to ? manager_.send_to_route(*to, std::move(m)) : manager_.send(std::move(m));
       if (!r) print_error(r.error());
     };
-    if (auto kind = string_member(c, "document")) {
+    if (auto kind = string_member(c, "document"); kind && !is_message) {
       std::string bytes;
       if (auto file = string_member(c, "file")) {
         auto read = read_file(*file);
@@ -297,7 +298,7 @@ class Peer {
                                                                : DocumentPayload::None;
       return dispatch(DocumentBytes{payload, Blob::copy_of(bytes)});
     }
-    if (auto file = string_member(c, "publish")) {
+    if (auto file = string_member(c, "publish"); file && !is_message) {
       auto r = publish_from(*file);
       if (!r) print_error(r.error());
       return;
