@@ -256,7 +256,7 @@ int main() {
     return Endpoint(UniqueFd(fds[1]), Sender{2, "b", ParticipantKind::App, remote_route});
   });
   ::close(fds[1]);
-  Endpoint direct(UniqueFd(fds[0]), Sender{1, "a", ParticipantKind::App, route_of("bench.a")});
+  Endpoint direct{UniqueFd{fds[0]}, Sender{1, "a", ParticipantKind::App, route_of("bench.a")}};
 
   double client_rtt = 0;
   std::vector<double> direct_rtt, broker_rtt, direct_rate, broker_rate;
