@@ -148,6 +148,14 @@ TEST(AgentRoom, AwaitZeroKeepsWaitingUntilTheBrokerGoesAway) {
   EXPECT_NE(agent.err().find("Error: the broker closed the connection\n"), std::string::npos) << agent.err();
 }
 
+TEST(AgentRoom, TaskRunModeSaysItIsNotAvailableYetAfterJoining) {
+  Room room;
+  const auto r = run_process({kAgent, "--workspace", kRoom, "--endpoint", room.socket(), "--task-runs"}, kQuiet);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("joined the room; waiting for the document"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Error: task-run mode is not available in this build\n"), std::string::npos) << r.err;
+}
+
 TEST(AgentRoom, DocumentRequestsArriveAbout750msApartAndNeverMoreOften) {
   Room room;
   Child app = room.peer();
