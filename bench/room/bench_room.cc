@@ -13,10 +13,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <functional>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -220,7 +220,8 @@ class BrokerProcess {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) die("cannot start " + program);
+    if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+      die("cannot start " + program);
     posix_spawn_file_actions_destroy(&actions);
     for (int i = 0; i < 500; ++i) {
       if (connect_unix_socket(socket)) return;

@@ -138,9 +138,7 @@ TEST(Codec, EncodingRefersToTheDocumentBytesWithoutCopyingThem) {
   EXPECT_TRUE(referenced);
 }
 
-RawFrame words_to_frame(const std::vector<std::uint64_t>& words) {
-  return RawFrame(words);
-}
+RawFrame words_to_frame(const std::vector<std::uint64_t>& words) { return RawFrame(words); }
 
 RawFrame frame_of(capnp::MallocMessageBuilder& builder) {
   const auto flat = capnp::messageToFlatArray(builder);
