@@ -3,6 +3,7 @@
 //   quern-room launch --socket PATH -- PROGRAM ARGS...    run an agent with an inherited connection
 //   quern-room peer   --socket PATH --room UUID ...       a scripted participant
 // Usage errors exit 2; failures print "Error: " and the chain and exit 1.
+#include <malloc.h>
 #include <CLI/CLI.hpp>
 
 #include <iostream>
@@ -88,6 +89,10 @@ int main(int argc, char** argv) {
   }
 
   if (serve->parsed()) {
+    // Frames up to the bound come from the heap and the heap keeps what a relayed save freed, so
+    // a stream of large saves does not map and fault in fresh pages for each one.
+    ::mallopt(M_MMAP_THRESHOLD, static_cast<int>(quern::collab::kMaxFrameBytes) + (1 << 20));
+    ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
     broker.unadmitted.insert(unadmitted.begin(), unadmitted.end());
     broker.max_queued_bytes = max_queued_mib << 20;
     quern::room::Broker b(std::move(broker));
