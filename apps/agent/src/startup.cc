@@ -1,5 +1,9 @@
 #include "apps/agent/src/startup.h"
 
+#include "apps/agent/src/session_loop.h"
+#include "apps/agent/src/task_runs.h"
+#include "apps/agent/src/wire.h"
+
 namespace quern::agent {
 
 ui::permissions::PermissionContext agent_permissions(const SessionSettings& settings) {
@@ -8,10 +12,15 @@ ui::permissions::PermissionContext agent_permissions(const SessionSettings& sett
 }
 
 Result<void> run(const Cli& cli) {
-  const SessionSettings settings = SessionSettings::from_cli(cli);
-  const auto permissions = agent_permissions(settings);
-  (void)permissions;
-  return fail("this build has no room connection yet; nothing can be joined");
+  SessionSettings settings = SessionSettings::from_cli(cli);
+  auto permissions = agent_permissions(settings);
+  const bool task_runs = settings.task_runs;
+  Result<void> result;
+  {
+    Session session = QUERN_TRY(connect(std::move(settings), std::move(permissions)));
+    result = task_runs ? run_task_runs(session) : run_document_mode(session);
+  }  // the session is released here, which closes the room connection
+  return result;
 }
 
 }  // namespace quern::agent
