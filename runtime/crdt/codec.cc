@@ -579,8 +579,15 @@ struct ChangeReader {
 }  // namespace
 
 Result<DecodedChange> decode_change(ByteView bytes, const InternActor& intern) {
-  ChangeHeader h = QUERN_TRY(read_change_header(bytes));
   DecodedChange c;
+  QUERN_TRY(decode_change_into(bytes, intern, c));
+  return c;
+}
+
+Result<void> decode_change_into(ByteView bytes, const InternActor& intern, DecodedChange& c) {
+  ChangeHeader h = QUERN_TRY(read_change_header(bytes));
+  c.ops.clear();
+  c.width = 0;
   c.seq = h.seq;
   c.start_op = h.start_op;
   c.time = h.time;
@@ -631,7 +638,7 @@ Result<DecodedChange> decode_change(ByteView bytes, const InternActor& intern) {
     fix(op.end.elem);
     for (OpId& p : op.pred) fix(p);
   }
-  return c;
+  return {};
 }
 
 Bytes frame_chunk(ChunkKind kind, ByteView payload, int level) {

@@ -127,6 +127,19 @@ class History {
     }
   }
 
+  // Room for `changes` more changes of `bytes` bytes in all.
+  void reserve(std::size_t changes, std::size_t bytes) {
+    changes_.reserve(changes_.size() + changes);
+    raw_.reserve(raw_.size() + bytes);
+    deps_.reserve(deps_.size() + changes);
+    if ((changes_.size() + changes + 1) * 2 > slots_.size()) {
+      std::size_t n = std::max<std::size_t>(16, slots_.size());
+      while ((changes_.size() + changes + 1) * 2 > n) n *= 2;
+      slots_.assign(n, 0);
+      for (std::size_t i = 0; i < changes_.size(); ++i) insert_slot(i);
+    }
+  }
+
   // Moves the whole history out (for a rebuild), leaving this one empty.
   History take() {
     History h = std::move(*this);
@@ -504,30 +517,47 @@ class DocumentImpl {
   // On an error the document is as before.
   Result<std::size_t> receive(ByteView bytes) {
     auto chunks = QUERN_TRY(detail::parse_chunks(bytes));
-    std::vector<std::pair<ByteView, std::optional<ChangeHash>>> incoming;
-    std::vector<Bytes> rebuilt;  // canonical bytes of the changes of document chunks
+    // Changes of document chunks are rebuilt into one buffer; views into it are taken once it
+    // no longer grows.
+    struct Incoming {
+      ByteView raw;
+      std::size_t offset = 0, len = 0;
+      bool rebuilt = false;
+      std::optional<ChangeHash> hash;
+    };
+    std::vector<Incoming> incoming;
+    detail::Writer arena;
+    std::vector<std::pair<std::size_t, std::size_t>> spans;
     std::vector<ChangeHash> hashes;
     for (const auto& chunk : chunks) {
       if (chunk.kind == detail::ChunkKind::Document) {
-        const std::size_t first = rebuilt.size();
-        QUERN_TRY(decode_document(chunk.payload, rebuilt, hashes));
-        for (std::size_t i = first; i < rebuilt.size(); ++i) incoming.emplace_back(rebuilt[i], hashes[i]);
+        const std::size_t first = spans.size();
+        QUERN_TRY(decode_document(chunk.payload, arena, spans, hashes));
+        incoming.reserve(incoming.size() + spans.size() - first);
+        for (std::size_t i = first; i < spans.size(); ++i)
+          incoming.push_back(Incoming{{}, spans[i].first, spans[i].second, true, hashes[i]});
         continue;
       }
       detail::Reader r(chunk.payload);
       const std::uint64_t n = r.count(1);
       for (std::uint64_t i = 0; i < n && r.ok(); ++i) {
         ByteView raw = r.bytes();
-        if (r.ok()) incoming.emplace_back(raw, std::nullopt);
+        if (r.ok()) incoming.push_back(Incoming{raw, 0, 0, false, std::nullopt});
       }
       if (!r.ok() || !r.at_end()) return fail("malformed change list");
     }
+    std::size_t total = 0;
+    for (Incoming& in : incoming) {
+      if (in.rebuilt) in.raw = ByteView(arena.out().data() + in.offset, in.len);
+      total += in.raw.size();
+    }
+    history_.reserve(incoming.size(), total);
     const std::size_t before = history_.size();
     auto saved_queue = queue_;
     auto saved_waiting = waiting_;
     std::size_t applied = 0;
-    for (const auto& [raw, hash] : incoming) {
-      auto r = offer_raw(raw, hash);
+    for (const Incoming& in : incoming) {
+      auto r = offer_raw(in.raw, in.hash);
       if (!r) {
         queue_ = std::move(saved_queue);
         waiting_ = std::move(saved_waiting);
@@ -543,16 +573,19 @@ class DocumentImpl {
   Result<std::size_t> offer_raw(ByteView raw, std::optional<ChangeHash> known = std::nullopt) {
     const ChangeHash h = known ? *known : hash_of(raw);
     if (history_.contains(h) || queue_.contains(h)) return 0;
-    auto c = detail::decode_change(raw, [this](const ActorId& a) { return intern(a); });
-    if (!c) return fail(std::move(c).error().with_context("decode a change"));
-    auto r = offer(h, raw, std::move(*c));
+    DecodedChange& c = decode_scratch_;
+    auto d = detail::decode_change_into(
+        raw, [this](const ActorId& a) { return intern(a); }, c);
+    if (!d) return fail(std::move(d).error().with_context("decode a change"));
+    auto r = offer(h, raw, c);
     if (!r) return fail(std::move(r).error().with_context("apply a change"));
     return r;
   }
 
   // Applies the change if its dependencies are present (then any queued change that waited for
   // it), else queues it. Returns how many changes were applied.
-  Result<std::size_t> offer(const ChangeHash& h, ByteView raw, DecodedChange c) {
+  // `c` is left valid but unspecified when the change is queued.
+  Result<std::size_t> offer(const ChangeHash& h, ByteView raw, DecodedChange& c) {
     if (history_.contains(h) || queue_.contains(h)) return 0;
     std::vector<ChangeHash> missing;
     for (const ChangeHash& d : c.deps)
@@ -637,7 +670,10 @@ class DocumentImpl {
   }
 
   // Rebuilds the canonical bytes of every change of a document chunk.
-  static Result<void> decode_document(ByteView payload, std::vector<Bytes>& out, std::vector<ChangeHash>& out_hashes) {
+  // Appends each change's bytes to `arena`, its place to `spans` and its hash to `out_hashes`.
+  static Result<void> decode_document(ByteView payload, detail::Writer& arena,
+                                      std::vector<std::pair<std::size_t, std::size_t>>& spans,
+                                      std::vector<ChangeHash>& out_hashes) {
     detail::Reader r(payload);
     if (r.uleb() != kDocumentFormat) return fail("unsupported document format");
     const std::uint64_t nactors = r.count(1);
@@ -687,12 +723,12 @@ class DocumentImpl {
       if (a >= actors.size() || has_message > 1 || !head.ok() ||
           std::any_of(col.begin(), col.end(), [](const detail::Reader& c) { return !c.ok(); }))
         return fail("malformed document");
-      detail::Writer raw;
-      detail::write_change_header(raw, actors[a], ++seq[a], start, time, message, deps, others);
-      raw.raw(ops);
-      raw.raw(text);
-      out_hashes.push_back(hash_of(raw.out()));
-      out.push_back(std::move(raw.out()));
+      const std::size_t at = arena.size();
+      detail::write_change_header(arena, actors[a], ++seq[a], start, time, message, deps, others);
+      arena.raw(ops);
+      arena.raw(text);
+      spans.emplace_back(at, arena.size() - at);
+      out_hashes.push_back(hash_of(ByteView(arena.out()).subspan(at)));
     }
     if (std::any_of(col.begin(), col.end(), [](const detail::Reader& c) { return !c.at_end(); }))
       return fail("malformed document");
@@ -806,6 +842,7 @@ class DocumentImpl {
   };
   TxSlot tx_;
   DecodedChange commit_change_;
+  DecodedChange decode_scratch_;
   detail::Writer scratch_;  // reused for encoding commits
 };
 
