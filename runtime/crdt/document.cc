@@ -5,12 +5,10 @@
 #include <map>
 #include <set>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "runtime/crdt/codec.h"
 #include "runtime/crdt/op.h"
 #include "runtime/crdt/sequence.h"
-#include "runtime/util/sha256.h"
 #include "runtime/util/unicode.h"
 
 namespace quern::crdt {
@@ -219,9 +217,12 @@ class DocumentImpl {
     if (a.counter != b.counter) return a.counter < b.counter;
     return actors_[a.actor] < actors_[b.actor];
   }
-  bool actor_less(const OpId& a, const OpId& b) const {
-    if (a.actor != b.actor) return actors_[a.actor] < actors_[b.actor];
-    return a.counter < b.counter;
+  // The tie-break between elements inserted concurrently at one place: the later (higher
+  // counter) first, then by actor. Newest-first makes a burst of inserts at one place (which
+  // arrive in ascending counters) place each at once instead of walking past the others.
+  bool sibling_first(const OpId& a, const OpId& b) const {
+    if (a.counter != b.counter) return a.counter > b.counter;
+    return actors_[a.actor] < actors_[b.actor];
   }
   ObjId to_obj_id(OpId id) const { return id.is_null() ? ObjId::root() : ObjId(id.counter, actors_[id.actor]); }
   Result<OpId> to_op_id(const ObjId& obj) const {
@@ -332,7 +333,7 @@ class DocumentImpl {
         const auto slot = static_cast<std::uint32_t>(o.elems.size());
         o.elems.push_back(Register{new_value(op, id)});
         auto r = o.seq->integrate(id, op.elem, op.origin_right, &slot, 1,
-                                  [this](const OpId& a, const OpId& b) { return actor_less(a, b); });
+                                  [this](const OpId& a, const OpId& b) { return sibling_first(a, b); });
         if (!r) {
           o.elems.pop_back();
           return r;
@@ -364,7 +365,7 @@ class DocumentImpl {
         QUERN_TRY(want(ObjType::Text));
         const auto* chars = reinterpret_cast<const std::uint32_t*>(op.text.data());
         return o.seq->integrate(id, op.elem, op.origin_right, chars, static_cast<std::uint32_t>(op.text.size()),
-                                [this](const OpId& a, const OpId& b) { return actor_less(a, b); });
+                                [this](const OpId& a, const OpId& b) { return sibling_first(a, b); });
       }
       case OpKind::TextDelete: QUERN_TRY(want(ObjType::Text)); return o.seq->set_deleted(op.elem, op.len, true);
       case OpKind::Mark: {
