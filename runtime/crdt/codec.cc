@@ -83,12 +83,13 @@ std::uint64_t Reader::uleb() {
 std::int64_t Reader::sleb() {
   std::uint64_t v = 0;
   int shift = 0;
-  std::uint8_t b = 0;
+  std::uint8_t b = 0, prev = 0;
   do {
     if (shift >= 70) {
       ok_ = false;
       return 0;
     }
+    prev = b;
     b = u8();
     if (!ok_) return 0;
     if (shift == 63 && b != 0 && b != 0x7f) {
@@ -98,6 +99,12 @@ std::int64_t Reader::sleb() {
     if (shift < 64) v |= static_cast<std::uint64_t>(b & 0x7f) << shift;
     shift += 7;
   } while (b & 0x80);
+  // Only the shortest form is accepted: change hashes are taken over these bytes, and a whole
+  // save writes them again in the shortest form.
+  if (shift > 7 && ((b == 0 && !(prev & 0x40)) || (b == 0x7f && (prev & 0x40)))) {
+    ok_ = false;
+    return 0;
+  }
   if (shift < 64 && (b & 0x40)) v |= ~std::uint64_t{0} << shift;
   return static_cast<std::int64_t>(v);
 }
