@@ -125,11 +125,12 @@ class History {
     }
   }
 
-  // Room for `changes` more changes of `bytes` bytes in all.
+  // Room for `changes` more changes of `bytes` bytes in all. Grows geometrically, so that many
+  // small batches (one change each) still cost amortised constant time.
   void reserve(std::size_t changes, std::size_t bytes) {
-    changes_.reserve(changes_.size() + changes);
-    raw_.reserve(raw_.size() + bytes);
-    deps_.reserve(deps_.size() + changes);
+    grow_to(changes_, changes_.size() + changes);
+    grow_to(raw_, raw_.size() + bytes);
+    grow_to(deps_, deps_.size() + changes);
     if ((changes_.size() + changes + 1) * 2 > slots_.size()) {
       std::size_t n = std::max<std::size_t>(16, slots_.size());
       while ((changes_.size() + changes + 1) * 2 > n) n *= 2;
@@ -155,6 +156,10 @@ class History {
     std::size_t k = slot_of(changes_[i].hash);
     while (slots_[k] != 0) k = (k + 1) & (slots_.size() - 1);
     slots_[k] = static_cast<std::uint32_t>(i + 1);
+  }
+  template <typename V>
+  static void grow_to(V& v, std::size_t n) {
+    if (v.capacity() < n) v.reserve(std::max(n, 2 * v.capacity()));
   }
   void grow() {
     slots_.assign(std::max<std::size_t>(16, slots_.size() * 2), 0);
