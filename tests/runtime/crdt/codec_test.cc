@@ -30,11 +30,11 @@ TEST(Codec, IntegersRoundTripAndOnlyTheShortestFormIsRead) {
     Bytes bytes;
     bool is_signed;
   };
-  for (const Case& c : {Case{{0x80, 0x00}, false}, Case{{0xff, 0x80, 0x00}, false},  // padded unsigned
+  for (const Case& c : {Case{{0x80, 0x00}, false}, Case{{0xff, 0x80, 0x00}, false},      // padded unsigned
                         Case{{0x80, 0x00}, true}, Case{{0xc3, 0xab, 0x89, 0x00}, true},  // padded positive
-                        Case{{0xff, 0x7f}, true},                                      // padded -1
-                        Case{{0x80}, false}, Case{{0x80}, true},                       // truncated
-                        Case{Bytes(11, 0xff), false}, Case{Bytes(11, 0xff), true}}) {  // too long
+                        Case{{0xff, 0x7f}, true},                                        // padded -1
+                        Case{{0x80}, false}, Case{{0x80}, true},                         // truncated
+                        Case{Bytes(11, 0xff), false}, Case{Bytes(11, 0xff), true}}) {    // too long
     Reader r(c.bytes);
     if (c.is_signed)
       r.sleb();
