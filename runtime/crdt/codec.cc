@@ -15,8 +15,8 @@ namespace quern::crdt::detail {
 
 namespace {
 
-constexpr std::uint8_t kChangeFormat = 1;
-constexpr std::uint8_t kChunkVersion = 1;
+constexpr std::uint8_t kChangeFormat = 2;
+constexpr std::uint8_t kChunkVersion = 2;
 constexpr std::uint8_t kMagic[4] = {'Q', 'C', 'R', 'D'};
 constexpr std::uint8_t kFlagZstd = 1;
 // Decompressed payloads may be at most this many times their compressed size (and at most
