@@ -18,7 +18,7 @@ packages=(
   # images and metadata
   libpng-dev libjpeg-dev libwebp-dev libgif-dev libexiv2-dev
   # UUIDs, configuration, compression
-  uuid-dev libtomlplusplus-dev libzstd-dev
+  uuid-dev libtomlplusplus-dev libzstd-dev zlib1g-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
 )

@@ -157,15 +157,18 @@ std::string in_child(F&& f) {
 
 }  // namespace
 
-// `--loop-load NAME N`: saves the trace's single-transaction document and loads it N times (for
-// a profiler).
-int loop_load(const std::string& name, int n) {
+// `--loop-load NAME N [per-change]`: saves the trace's document (one transaction, or one change
+// per patch) and loads it N times (for a profiler).
+int loop_load(const std::string& name, int n, bool per_change) {
   auto trace = test::read_editing_trace(std::string(QUERN_TEST_DATA_DIR) + "/editing-traces/" + name + ".json.gz");
   if (!trace) return 1;
   Document doc(ActorId(std::string_view("bench")));
   const ObjId text = *doc.put_object(ObjId::root(), "text", ObjType::Text);
   for (const auto& txn : trace->txns)
-    for (const auto& p : txn.patches) (void)doc.splice_text(text, p.pos, p.del, p.insert);
+    for (const auto& p : txn.patches) {
+      (void)doc.splice_text(text, p.pos, p.del, p.insert);
+      if (per_change) doc.commit();
+    }
   const Bytes saved = doc.save();
   const auto t = Clock::now();
   for (int i = 0; i < n; ++i)
@@ -193,7 +196,8 @@ int apply_once(const std::string& name, bool per_change) {
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--apply") return apply_once(argv[2], std::string(argv[3]) == "per-change");
-  if (argc == 4 && std::string(argv[1]) == "--loop-load") return loop_load(argv[2], std::atoi(argv[3]));
+  if (argc >= 4 && std::string(argv[1]) == "--loop-load")
+    return loop_load(argv[2], std::atoi(argv[3]), argc > 4 && std::string(argv[4]) == "per-change");
   std::string last = std::string(QUERN_BIN_DIR) + "/../bench/crdt-trace.last";
   if (argc > 1) last = argv[1];
   std::ofstream out(last);

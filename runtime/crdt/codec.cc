@@ -15,8 +15,8 @@ namespace quern::crdt::detail {
 
 namespace {
 
-constexpr std::uint8_t kChangeFormat = 1;
-constexpr std::uint8_t kChunkVersion = 1;
+constexpr std::uint8_t kChangeFormat = 2;
+constexpr std::uint8_t kChunkVersion = 2;
 constexpr std::uint8_t kMagic[4] = {'Q', 'C', 'R', 'D'};
 constexpr std::uint8_t kFlagZstd = 1;
 // Decompressed payloads may be at most this many times their compressed size (and at most
@@ -83,12 +83,13 @@ std::uint64_t Reader::uleb() {
 std::int64_t Reader::sleb() {
   std::uint64_t v = 0;
   int shift = 0;
-  std::uint8_t b = 0;
+  std::uint8_t b = 0, prev = 0;
   do {
     if (shift >= 70) {
       ok_ = false;
       return 0;
     }
+    prev = b;
     b = u8();
     if (!ok_) return 0;
     if (shift == 63 && b != 0 && b != 0x7f) {
@@ -98,6 +99,12 @@ std::int64_t Reader::sleb() {
     if (shift < 64) v |= static_cast<std::uint64_t>(b & 0x7f) << shift;
     shift += 7;
   } while (b & 0x80);
+  // Only the shortest form is accepted: change hashes are taken over these bytes, and a whole
+  // save writes them again in the shortest form.
+  if (shift > 7 && ((b == 0 && !(prev & 0x40)) || (b == 0x7f && (prev & 0x40)))) {
+    ok_ = false;
+    return 0;
+  }
   if (shift < 64 && (b & 0x40)) v |= ~std::uint64_t{0} << shift;
   return static_cast<std::int64_t>(v);
 }
@@ -579,8 +586,15 @@ struct ChangeReader {
 }  // namespace
 
 Result<DecodedChange> decode_change(ByteView bytes, const InternActor& intern) {
-  ChangeHeader h = QUERN_TRY(read_change_header(bytes));
   DecodedChange c;
+  QUERN_TRY(decode_change_into(bytes, intern, c));
+  return c;
+}
+
+Result<void> decode_change_into(ByteView bytes, const InternActor& intern, DecodedChange& c) {
+  ChangeHeader h = QUERN_TRY(read_change_header(bytes));
+  c.ops.clear();
+  c.width = 0;
   c.seq = h.seq;
   c.start_op = h.start_op;
   c.time = h.time;
@@ -631,7 +645,7 @@ Result<DecodedChange> decode_change(ByteView bytes, const InternActor& intern) {
     fix(op.end.elem);
     for (OpId& p : op.pred) fix(p);
   }
-  return c;
+  return {};
 }
 
 Bytes frame_chunk(ChunkKind kind, ByteView payload, int level) {

@@ -100,6 +100,8 @@ void write_change_header(Writer& w, ByteView actor, std::uint64_t seq, std::uint
 ChangeHash hash_change(ByteView raw);
 // Decodes and checks one change (ops in the document's actor indexes, through `intern`).
 Result<DecodedChange> decode_change(ByteView bytes, const InternActor& intern);
+// The same into `out`, reusing its buffers.
+Result<void> decode_change_into(ByteView bytes, const InternActor& intern, DecodedChange& out);
 
 enum class ChunkKind : std::uint8_t { Document = 0, Changes = 1 };
 struct Chunk {

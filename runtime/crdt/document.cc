@@ -5,12 +5,10 @@
 #include <map>
 #include <set>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "runtime/crdt/codec.h"
 #include "runtime/crdt/op.h"
 #include "runtime/crdt/sequence.h"
-#include "runtime/util/sha256.h"
 #include "runtime/util/unicode.h"
 
 namespace quern::crdt {
@@ -127,6 +125,20 @@ class History {
     }
   }
 
+  // Room for `changes` more changes of `bytes` bytes in all. Grows geometrically, so that many
+  // small batches (one change each) still cost amortised constant time.
+  void reserve(std::size_t changes, std::size_t bytes) {
+    grow_to(changes_, changes_.size() + changes);
+    grow_to(raw_, raw_.size() + bytes);
+    grow_to(deps_, deps_.size() + changes);
+    if ((changes_.size() + changes + 1) * 2 > slots_.size()) {
+      std::size_t n = std::max<std::size_t>(16, slots_.size());
+      while ((changes_.size() + changes + 1) * 2 > n) n *= 2;
+      slots_.assign(n, 0);
+      for (std::size_t i = 0; i < changes_.size(); ++i) insert_slot(i);
+    }
+  }
+
   // Moves the whole history out (for a rebuild), leaving this one empty.
   History take() {
     History h = std::move(*this);
@@ -144,6 +156,10 @@ class History {
     std::size_t k = slot_of(changes_[i].hash);
     while (slots_[k] != 0) k = (k + 1) & (slots_.size() - 1);
     slots_[k] = static_cast<std::uint32_t>(i + 1);
+  }
+  template <typename V>
+  static void grow_to(V& v, std::size_t n) {
+    if (v.capacity() < n) v.reserve(std::max(n, 2 * v.capacity()));
   }
   void grow() {
     slots_.assign(std::max<std::size_t>(16, slots_.size() * 2), 0);
@@ -206,9 +222,12 @@ class DocumentImpl {
     if (a.counter != b.counter) return a.counter < b.counter;
     return actors_[a.actor] < actors_[b.actor];
   }
-  bool actor_less(const OpId& a, const OpId& b) const {
-    if (a.actor != b.actor) return actors_[a.actor] < actors_[b.actor];
-    return a.counter < b.counter;
+  // The tie-break between elements inserted concurrently at one place: the later (higher
+  // counter) first, then by actor. Newest-first makes a burst of inserts at one place (which
+  // arrive in ascending counters) place each at once instead of walking past the others.
+  bool sibling_first(const OpId& a, const OpId& b) const {
+    if (a.counter != b.counter) return a.counter > b.counter;
+    return actors_[a.actor] < actors_[b.actor];
   }
   ObjId to_obj_id(OpId id) const { return id.is_null() ? ObjId::root() : ObjId(id.counter, actors_[id.actor]); }
   Result<OpId> to_op_id(const ObjId& obj) const {
@@ -319,7 +338,7 @@ class DocumentImpl {
         const auto slot = static_cast<std::uint32_t>(o.elems.size());
         o.elems.push_back(Register{new_value(op, id)});
         auto r = o.seq->integrate(id, op.elem, op.origin_right, &slot, 1,
-                                  [this](const OpId& a, const OpId& b) { return actor_less(a, b); });
+                                  [this](const OpId& a, const OpId& b) { return sibling_first(a, b); });
         if (!r) {
           o.elems.pop_back();
           return r;
@@ -351,7 +370,7 @@ class DocumentImpl {
         QUERN_TRY(want(ObjType::Text));
         const auto* chars = reinterpret_cast<const std::uint32_t*>(op.text.data());
         return o.seq->integrate(id, op.elem, op.origin_right, chars, static_cast<std::uint32_t>(op.text.size()),
-                                [this](const OpId& a, const OpId& b) { return actor_less(a, b); });
+                                [this](const OpId& a, const OpId& b) { return sibling_first(a, b); });
       }
       case OpKind::TextDelete: QUERN_TRY(want(ObjType::Text)); return o.seq->set_deleted(op.elem, op.len, true);
       case OpKind::Mark: {
@@ -504,30 +523,47 @@ class DocumentImpl {
   // On an error the document is as before.
   Result<std::size_t> receive(ByteView bytes) {
     auto chunks = QUERN_TRY(detail::parse_chunks(bytes));
-    std::vector<std::pair<ByteView, std::optional<ChangeHash>>> incoming;
-    std::vector<Bytes> rebuilt;  // canonical bytes of the changes of document chunks
+    // Changes of document chunks are rebuilt into one buffer; views into it are taken once it
+    // no longer grows.
+    struct Incoming {
+      ByteView raw;
+      std::size_t offset = 0, len = 0;
+      bool rebuilt = false;
+      std::optional<ChangeHash> hash;
+    };
+    std::vector<Incoming> incoming;
+    detail::Writer arena;
+    std::vector<std::pair<std::size_t, std::size_t>> spans;
     std::vector<ChangeHash> hashes;
     for (const auto& chunk : chunks) {
       if (chunk.kind == detail::ChunkKind::Document) {
-        const std::size_t first = rebuilt.size();
-        QUERN_TRY(decode_document(chunk.payload, rebuilt, hashes));
-        for (std::size_t i = first; i < rebuilt.size(); ++i) incoming.emplace_back(rebuilt[i], hashes[i]);
+        const std::size_t first = spans.size();
+        QUERN_TRY(decode_document(chunk.payload, arena, spans, hashes));
+        incoming.reserve(incoming.size() + spans.size() - first);
+        for (std::size_t i = first; i < spans.size(); ++i)
+          incoming.push_back(Incoming{{}, spans[i].first, spans[i].second, true, hashes[i]});
         continue;
       }
       detail::Reader r(chunk.payload);
       const std::uint64_t n = r.count(1);
       for (std::uint64_t i = 0; i < n && r.ok(); ++i) {
         ByteView raw = r.bytes();
-        if (r.ok()) incoming.emplace_back(raw, std::nullopt);
+        if (r.ok()) incoming.push_back(Incoming{raw, 0, 0, false, std::nullopt});
       }
       if (!r.ok() || !r.at_end()) return fail("malformed change list");
     }
+    std::size_t total = 0;
+    for (Incoming& in : incoming) {
+      if (in.rebuilt) in.raw = ByteView(arena.out().data() + in.offset, in.len);
+      total += in.raw.size();
+    }
+    history_.reserve(incoming.size(), total);
     const std::size_t before = history_.size();
     auto saved_queue = queue_;
     auto saved_waiting = waiting_;
     std::size_t applied = 0;
-    for (const auto& [raw, hash] : incoming) {
-      auto r = offer_raw(raw, hash);
+    for (const Incoming& in : incoming) {
+      auto r = offer_raw(in.raw, in.hash);
       if (!r) {
         queue_ = std::move(saved_queue);
         waiting_ = std::move(saved_waiting);
@@ -543,16 +579,19 @@ class DocumentImpl {
   Result<std::size_t> offer_raw(ByteView raw, std::optional<ChangeHash> known = std::nullopt) {
     const ChangeHash h = known ? *known : hash_of(raw);
     if (history_.contains(h) || queue_.contains(h)) return 0;
-    auto c = detail::decode_change(raw, [this](const ActorId& a) { return intern(a); });
-    if (!c) return fail(std::move(c).error().with_context("decode a change"));
-    auto r = offer(h, raw, std::move(*c));
+    DecodedChange& c = decode_scratch_;
+    auto d = detail::decode_change_into(
+        raw, [this](const ActorId& a) { return intern(a); }, c);
+    if (!d) return fail(std::move(d).error().with_context("decode a change"));
+    auto r = offer(h, raw, c);
     if (!r) return fail(std::move(r).error().with_context("apply a change"));
     return r;
   }
 
   // Applies the change if its dependencies are present (then any queued change that waited for
   // it), else queues it. Returns how many changes were applied.
-  Result<std::size_t> offer(const ChangeHash& h, ByteView raw, DecodedChange c) {
+  // `c` is left valid but unspecified when the change is queued.
+  Result<std::size_t> offer(const ChangeHash& h, ByteView raw, DecodedChange& c) {
     if (history_.contains(h) || queue_.contains(h)) return 0;
     std::vector<ChangeHash> missing;
     for (const ChangeHash& d : c.deps)
@@ -637,7 +676,10 @@ class DocumentImpl {
   }
 
   // Rebuilds the canonical bytes of every change of a document chunk.
-  static Result<void> decode_document(ByteView payload, std::vector<Bytes>& out, std::vector<ChangeHash>& out_hashes) {
+  // Appends each change's bytes to `arena`, its place to `spans` and its hash to `out_hashes`.
+  static Result<void> decode_document(ByteView payload, detail::Writer& arena,
+                                      std::vector<std::pair<std::size_t, std::size_t>>& spans,
+                                      std::vector<ChangeHash>& out_hashes) {
     detail::Reader r(payload);
     if (r.uleb() != kDocumentFormat) return fail("unsupported document format");
     const std::uint64_t nactors = r.count(1);
@@ -687,12 +729,12 @@ class DocumentImpl {
       if (a >= actors.size() || has_message > 1 || !head.ok() ||
           std::any_of(col.begin(), col.end(), [](const detail::Reader& c) { return !c.ok(); }))
         return fail("malformed document");
-      detail::Writer raw;
-      detail::write_change_header(raw, actors[a], ++seq[a], start, time, message, deps, others);
-      raw.raw(ops);
-      raw.raw(text);
-      out_hashes.push_back(hash_of(raw.out()));
-      out.push_back(std::move(raw.out()));
+      const std::size_t at = arena.size();
+      detail::write_change_header(arena, actors[a], ++seq[a], start, time, message, deps, others);
+      arena.raw(ops);
+      arena.raw(text);
+      spans.emplace_back(at, arena.size() - at);
+      out_hashes.push_back(hash_of(ByteView(arena.out()).subspan(at)));
     }
     if (std::any_of(col.begin(), col.end(), [](const detail::Reader& c) { return !c.at_end(); }))
       return fail("malformed document");
@@ -806,6 +848,7 @@ class DocumentImpl {
   };
   TxSlot tx_;
   DecodedChange commit_change_;
+  DecodedChange decode_scratch_;
   detail::Writer scratch_;  // reused for encoding commits
 };
 

@@ -8,8 +8,8 @@
 // from run start ids to leaves finds an element by id.
 //
 // Concurrent inserts are ordered by each element's left and right origins (the neighbours it
-// was inserted between) with the actor as the tie-break; runs typed concurrently at one place
-// stay whole, in either direction of typing.
+// was inserted between) with a total order on ids as the tie-break; runs typed concurrently at
+// one place stay whole, in either direction of typing.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +36,8 @@ struct Run {
 
 class Sequence {
  public:
-  // Orders two element ids for the concurrent-insert tie-break (by actor bytes, then counter).
+  // True when the first of two elements inserted concurrently between the same neighbours goes
+  // before the second (a strict total order on ids, the same on every replica).
   using IdLess = std::function<bool(const OpId&, const OpId&)>;
 
   Sequence();

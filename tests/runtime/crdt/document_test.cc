@@ -250,8 +250,9 @@ TEST(Text, ConcurrentEditsAroundDeletionsConverge) {
   p.a.commit(), p.b.commit();
   p.sync();
   EXPECT_EQ(text_of(p.a, p.text), text_of(p.b, p.text));
-  // Both inserts at the start sit before the deleted "h"; the lower actor's goes first.
-  EXPECT_EQ(text_of(p.a, p.text), "HELLO >, there");
+  // Both inserts at the start sit before the deleted "h"; b's ">" has the higher counter (b
+  // made two ops before it) and concurrent inserts at one place go newest first.
+  EXPECT_EQ(text_of(p.a, p.text), ">HELLO , there");
 }
 
 TEST(Marks, SpansFollowTheLaterMarkAndTheExpandRule) {
