@@ -125,6 +125,23 @@ std::optional<Block> DocMut::block(Region region, std::string_view block) {
   return std::nullopt;
 }
 
+std::optional<DocMut::BlockInfo> DocMut::block_info(Region region, std::string_view block) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    RegionIndex& ix = regions_[static_cast<std::size_t>(region)];
+    const bool fresh = !ix.built;
+    if (auto obj = block_in(region, block)) {
+      if (get_str(doc_, *obj, keys::kId) == block && !detail::is_tombstoned(doc_, *obj)) {
+        BlockInfo info{*obj, get_str(doc_, *obj, keys::kKind).value_or("paragraph"), 0};
+        if (auto text = get_obj(doc_, *obj, keys::kText, ObjType::Text)) info.length = doc_.length(*text).value_or(0);
+        return info;
+      }
+    }
+    if (fresh) break;
+    ix = RegionIndex{};
+  }
+  return std::nullopt;
+}
+
 std::optional<std::size_t> DocMut::position(Region region, std::string_view block) {
   auto pos = position_of(region, block);
   if (!pos) return std::nullopt;

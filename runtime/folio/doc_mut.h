@@ -64,6 +64,14 @@ class DocMut {
   // The live block with this id as a view shows it (text, attributes, marks). Before saying
   // there is none, a cache built in an earlier call is read again from the document.
   std::optional<Block> block(Region region, std::string_view block);
+  // What checks of an edit usually need of a live block, cheaper to read than all of it: its
+  // map object, kind and length in characters. Read again like `block` before saying none.
+  struct BlockInfo {
+    crdt::ObjId obj;
+    std::string kind;
+    std::size_t length = 0;
+  };
+  std::optional<BlockInfo> block_info(Region region, std::string_view block);
   // The block's position in the region's list: of two blocks, the one with the smaller
   // position comes first.
   std::optional<std::size_t> position(Region region, std::string_view block);

@@ -4,12 +4,15 @@
 
 namespace quern::word_processor {
 
-const Block* DocState::block(Region region, std::string_view id) {
+const DocState::BlockInfo* DocState::block(Region region, std::string_view id) {
   auto& cache = blocks_[static_cast<std::size_t>(region)];
-  auto it = cache.find(std::string(id));
-  if (it == cache.end()) it = cache.emplace(std::string(id), mut_.block(region, id)).first;
+  std::string key(id);
+  auto it = cache.find(key);
+  if (it == cache.end()) it = cache.emplace(std::move(key), mut_.block_info(region, id)).first;
   return it->second ? &*it->second : nullptr;
 }
+
+std::optional<Block> DocState::whole_block(Region region, std::string_view id) { return mut_.block(region, id); }
 
 std::optional<std::size_t> DocState::position(Region region, std::string_view id) { return mut_.position(region, id); }
 

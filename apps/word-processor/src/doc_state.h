@@ -26,9 +26,12 @@ class DocState {
   const crdt::Document& document() const { return mut_.document(); }
   const folio::model::Schema& schema() const { return mut_.schema(); }
 
-  // The live block of `region` with exactly this id; nullptr when there is none. The pointer
-  // stays valid for the DocState's life.
-  const Block* block(Region region, std::string_view id);
+  using BlockInfo = folio::model::DocMut::BlockInfo;
+  // The kind and length of the live block of `region` with exactly this id; nullptr when there
+  // is none. The pointer stays valid for the DocState's life.
+  const BlockInfo* block(Region region, std::string_view id);
+  // All of that block (text, attributes, marks).
+  std::optional<Block> whole_block(Region region, std::string_view id);
   // Its position in the region's list (compare two to tell which comes first).
   std::optional<std::size_t> position(Region region, std::string_view id);
   // The whole view; an error when the document cannot be materialized.
@@ -36,7 +39,7 @@ class DocState {
 
  private:
   folio::model::DocMut& mut_;
-  std::array<std::unordered_map<std::string, std::optional<Block>>, 3> blocks_;
+  std::array<std::unordered_map<std::string, std::optional<BlockInfo>>, 3> blocks_;
   std::optional<DocumentView> view_;
 };
 

@@ -60,20 +60,20 @@ bool level_ok(const std::optional<std::int64_t>& level) { return !level || in_ra
 // ---- Shared checks
 
 // The block of `region` with this id, or an error.
-Result<const Block*> found(DocState& st, Region region, std::string_view id) {
-  const Block* b = st.block(region, id);
+Result<const DocState::BlockInfo*> found(DocState& st, Region region, std::string_view id) {
+  const DocState::BlockInfo* b = st.block(region, id);
   if (!b) return fail("no block \"" + std::string(id) + "\" in the " + std::string(folio::model::to_string(region)));
   return b;
 }
 
-Result<const Block*> found_image(DocState& st, std::string_view id) {
-  const Block* b = QUERN_TRY(found(st, Region::Body, id));
+Result<const DocState::BlockInfo*> found_image(DocState& st, std::string_view id) {
+  const DocState::BlockInfo* b = QUERN_TRY(found(st, Region::Body, id));
   QUERN_TRY(rule(b->kind == "image", "the block is not an image"));
   return b;
 }
 
-Result<void> offset_within(const Block& block, std::uint64_t at) {
-  return rule(at <= char_length(block), "the offset is beyond the block's text");
+Result<void> offset_within(const DocState::BlockInfo& block, std::uint64_t at) {
+  return rule(at <= block.length, "the offset is beyond the block's text");
 }
 
 Result<void> block_list(DocState& st, Region region, const std::vector<std::string>& blocks) {
@@ -88,10 +88,10 @@ Result<void> block_list(DocState& st, Region region, const std::vector<std::stri
 
 Result<void> range(DocState& st, Region region, const std::string& start_block, std::uint64_t start,
                    const std::string& end_block, std::uint64_t end) {
-  const Block* a = QUERN_TRY(found(st, region, start_block));
-  const Block* b = QUERN_TRY(found(st, region, end_block));
-  QUERN_TRY(rule(start <= char_length(*a), "the start is beyond its block's text"));
-  QUERN_TRY(rule(end <= char_length(*b), "the end is beyond its block's text"));
+  const DocState::BlockInfo* a = QUERN_TRY(found(st, region, start_block));
+  const DocState::BlockInfo* b = QUERN_TRY(found(st, region, end_block));
+  QUERN_TRY(rule(start <= a->length, "the start is beyond its block's text"));
+  QUERN_TRY(rule(end <= b->length, "the end is beyond its block's text"));
   if (start_block == end_block) return rule(start <= end, "the range ends before it starts");
   const auto pa = st.position(region, start_block), pb = st.position(region, end_block);
   return rule(pa && pb && *pa < *pb, "the start block comes after the end block");
@@ -110,8 +110,8 @@ Result<void> mark_value(std::string_view name, const MarkValue& value) {
 // ---- Per operation
 
 Result<void> check(const SpliceText& a, DocState& st) {
-  const Block* b = QUERN_TRY(found(st, a.region, a.block));
-  const std::size_t length = char_length(*b);
+  const DocState::BlockInfo* b = QUERN_TRY(found(st, a.region, a.block));
+  const std::size_t length = b->length;
   QUERN_TRY(rule(a.at <= length, "the offset is beyond the block's text"));
   QUERN_TRY(rule(a.del <= length - a.at, "the deletion runs past the block's text"));
   return text(a.ins);
@@ -128,8 +128,8 @@ Result<void> check(const SetMark& a, DocState& st) {
     QUERN_TRY(rule(is_identifier_token(name), "a mark to clear is not an identifier token"));
   QUERN_TRY(rule(!a.spans.empty() && a.spans.size() <= kMaxListItems, "the span count is out of range"));
   for (const Span& span : a.spans) {
-    const Block* b = QUERN_TRY(found(st, a.region, span.block));
-    QUERN_TRY(rule(span.start < span.end && span.end <= char_length(*b), "a span is empty or beyond its block"));
+    const DocState::BlockInfo* b = QUERN_TRY(found(st, a.region, span.block));
+    QUERN_TRY(rule(span.start < span.end && span.end <= b->length, "a span is empty or beyond its block"));
   }
   if (a.value) QUERN_TRY(mark_value(a.name, *a.value));
   return {};
@@ -172,7 +172,8 @@ Result<void> check(const DeleteStyle& a, DocState& st) {
   const auto ids = folio::model::style_ids(st.document(), st.schema());
   QUERN_TRY(rule(std::find(ids.begin(), ids.end(), a.style) != ids.end(), "the document has no such style"));
   for (const std::string& id : a.fallback_blocks) {
-    const Block* b = QUERN_TRY(found(st, Region::Body, id));
+    const auto b = st.whole_block(Region::Body, id);
+    QUERN_TRY(rule(b.has_value(), "a fallback block does not exist"));
     const std::string* style = attr_str(b->attrs, "style");
     QUERN_TRY(rule(style && *style == a.style, "a fallback block does not use the style"));
   }
@@ -232,7 +233,7 @@ Result<void> check(const EditTable& a, DocState& st) {
 }
 
 Result<void> check(const InsertImage& a, DocState& st) {
-  const Block* b = QUERN_TRY(found(st, Region::Body, a.block));
+  const DocState::BlockInfo* b = QUERN_TRY(found(st, Region::Body, a.block));
   QUERN_TRY(offset_within(*b, a.at));
   QUERN_TRY(rule(!a.bytes.empty() && a.bytes.size() <= folio::model::kMaxBlobBytes,
                  "the image size in bytes is out of range"));
@@ -263,7 +264,7 @@ Result<void> check(const GenerateToc& a, DocState& st) {
     QUERN_TRY(rule(in_range(e.level, 1, kMaxLevel), "an entry's level is out of range"));
     QUERN_TRY(text(e.text));
     QUERN_TRY(rule(!e.page || in_range(*e.page, 0, kMaxTocPage), "an entry's page is out of range"));
-    const Block* b = QUERN_TRY(found(st, Region::Body, e.heading));
+    const DocState::BlockInfo* b = QUERN_TRY(found(st, Region::Body, e.heading));
     QUERN_TRY(rule(b->kind == "heading", "an entry does not name a heading"));
   }
   return {};
@@ -311,8 +312,8 @@ Result<void> check(const ResolveComment& a, DocState& st) {
 }
 
 Result<void> check(const AddComment& a, DocState& st) {
-  const Block* b = QUERN_TRY(found(st, Region::Body, a.block));
-  QUERN_TRY(rule(a.start < a.end && a.end <= char_length(*b), "the commented range is empty or beyond the text"));
+  const DocState::BlockInfo* b = QUERN_TRY(found(st, Region::Body, a.block));
+  QUERN_TRY(rule(a.start < a.end && a.end <= b->length, "the commented range is empty or beyond the text"));
   QUERN_TRY(rule(is_valid_author(a.author), "the author is empty or too long"));
   QUERN_TRY(rule(is_valid_date(a.date), "the date is too long"));
   return text(a.text);
