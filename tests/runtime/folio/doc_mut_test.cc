@@ -504,6 +504,11 @@ TEST(KeptDocMut, SeesCommitsMergesRollbacksAndActorChangesWhenRefreshed) {
   const auto seen = kept.block(Region::Body, mine);
   ASSERT_TRUE(seen.has_value());
   EXPECT_EQ(*seen, view_of(alice).body()[1]);
+  const auto info = kept.block_info(Region::Body, mine);
+  ASSERT_TRUE(info.has_value());
+  EXPECT_EQ(info->kind, "paragraph");
+  EXPECT_EQ(info->length, 4u);
+  EXPECT_EQ(info->obj, *block_obj(alice, kept.schema(), mine));
   EXPECT_LT(*kept.position(Region::Body, ids[0]), *kept.position(Region::Body, mine));
 
   // Bob adds a block first in the body and removes "two"; Alice merges.
@@ -515,6 +520,7 @@ TEST(KeptDocMut, SeesCommitsMergesRollbacksAndActorChangesWhenRefreshed) {
   kept.refresh();
   EXPECT_TRUE(kept.block(Region::Body, first).has_value());
   EXPECT_FALSE(kept.block(Region::Body, ids[1]).has_value());
+  EXPECT_FALSE(kept.block_info(Region::Body, ids[1]).has_value());
   const std::string after_three = *kept.insert_block(ids[2], "paragraph");
   EXPECT_EQ(blocks_in_order(alice, kept.schema()),
             (std::vector<std::string>{first, ids[0], mine, ids[2], after_three}));
