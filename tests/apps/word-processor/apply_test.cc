@@ -152,7 +152,8 @@ TEST(Apply, ImageCropSizeAndPlacement) {
   apply_ok(d, SetImageCrop{w.image, 500, 250, 4000, 0});
   apply_ok(d, SetImageSize{w.image, 640, 480});
   apply_ok(d, SetImagePlacement{w.image, "page", "none", -20, 30, 2});
-  const auto imgs = images(view_of(d));
+  const DocumentView v = view_of(d);
+  const auto imgs = images(v);
   ASSERT_EQ(imgs.size(), 1u);
   const Image& img = imgs[0];
   EXPECT_EQ(std::make_tuple(img.crop_left, img.crop_top, img.crop_right, img.crop_bottom),
