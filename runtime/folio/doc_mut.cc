@@ -65,7 +65,88 @@ Result<void> check_mark_value(const ScalarValue& value) {
 DocMut::DocMut(crdt::Document& document, const Schema& schema) : DocMut(document, schema, seeded_id_gen(document)) {}
 
 DocMut::DocMut(crdt::Document& document, const Schema& schema, IdGen ids)
-    : doc_(document), schema_(schema), ids_(std::move(ids)) {}
+    : doc_(document),
+      schema_(schema),
+      ids_(std::move(ids)),
+      ids_actor_(document.actor()),
+      seen_heads_(document.heads()),
+      seen_pending_(document.pending_ops()) {}
+
+// ---- keeping a DocMut across transactions
+
+void DocMut::drop_caches() { regions_ = {}; }
+
+bool DocMut::gained_only_own_changes(const std::vector<crdt::ChangeHash>& heads) const {
+  // Walk back from the new heads to the ones seen before; a short walk suffices for the
+  // commits a caller makes between two uses, a long one is treated as foreign.
+  constexpr std::size_t kMaxWalk = 64;
+  std::vector<crdt::ChangeHash> todo;
+  for (const crdt::ChangeHash& h : heads)
+    if (std::find(seen_heads_.begin(), seen_heads_.end(), h) == seen_heads_.end()) todo.push_back(h);
+  std::vector<crdt::ChangeHash> done;
+  while (!todo.empty()) {
+    const crdt::ChangeHash h = todo.back();
+    todo.pop_back();
+    if (std::find(done.begin(), done.end(), h) != done.end()) continue;
+    if (done.size() == kMaxWalk) return false;
+    done.push_back(h);
+    const auto change = doc_.get_change_by_hash(h);
+    if (!change || change->actor != doc_.actor()) return false;
+    for (const crdt::ChangeHash& dep : change->deps)
+      if (std::find(seen_heads_.begin(), seen_heads_.end(), dep) == seen_heads_.end()) todo.push_back(dep);
+  }
+  return true;
+}
+
+void DocMut::refresh() {
+  if (doc_.actor() != ids_actor_) {
+    ids_ = seeded_id_gen(doc_);
+    ids_actor_ = doc_.actor();
+  }
+  std::vector<crdt::ChangeHash> heads = doc_.heads();
+  const std::size_t pending = doc_.pending_ops();
+  const bool keep = heads == seen_heads_ ? pending >= seen_pending_ : gained_only_own_changes(heads);
+  if (!keep) drop_caches();
+  seen_heads_ = std::move(heads);
+  seen_pending_ = pending;
+}
+
+std::optional<Block> DocMut::block(Region region, std::string_view block) {
+  // A cache built earlier may miss a block someone else added, or still hold one they removed:
+  // before answering "no such block" from it, read the region again.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    RegionIndex& ix = regions_[static_cast<std::size_t>(region)];
+    const bool fresh = !ix.built;
+    if (auto obj = block_in(region, block))
+      if (auto b = detail::read_block(doc_, *obj); b && b->id == block) return b;
+    if (fresh) break;
+    ix = RegionIndex{};
+  }
+  return std::nullopt;
+}
+
+std::optional<DocMut::BlockInfo> DocMut::block_info(Region region, std::string_view block) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    RegionIndex& ix = regions_[static_cast<std::size_t>(region)];
+    const bool fresh = !ix.built;
+    if (auto obj = block_in(region, block)) {
+      if (get_str(doc_, *obj, keys::kId) == block && !detail::is_tombstoned(doc_, *obj)) {
+        BlockInfo info{*obj, get_str(doc_, *obj, keys::kKind).value_or("paragraph"), 0};
+        if (auto text = get_obj(doc_, *obj, keys::kText, ObjType::Text)) info.length = doc_.length(*text).value_or(0);
+        return info;
+      }
+    }
+    if (fresh) break;
+    ix = RegionIndex{};
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> DocMut::position(Region region, std::string_view block) {
+  auto pos = position_of(region, block);
+  if (!pos) return std::nullopt;
+  return *pos;
+}
 
 // ---- block index
 
@@ -111,6 +192,13 @@ Result<std::size_t> DocMut::position_of(Region region, std::string_view block) {
     if (p < ix.order.size() && ix.order[p] == slot) return p;
   auto pos = std::find(ix.order.begin(), ix.order.end(), slot);
   return static_cast<std::size_t>(pos - ix.order.begin());
+}
+
+bool DocMut::element_is(Region region, std::size_t pos, std::string_view block) {
+  RegionIndex& ix = index(region);
+  if (pos >= ix.order.size()) return false;
+  auto element = detail::element_obj(doc_, schema_.region(region), pos, ObjType::Map);
+  return element && *element == ix.slots[ix.order[pos]].obj && ix.slots[ix.order[pos]].id == block;
 }
 
 Result<ObjId> DocMut::ensure_text(const ObjId& block) {
@@ -183,8 +271,13 @@ Result<std::string> DocMut::insert_block(std::optional<std::string_view> after, 
 Result<std::string> DocMut::insert_block_in(Region region, std::optional<std::string_view> after,
                                             std::string_view kind) {
   QUERN_TRY(check_kind(kind));
-  RegionIndex& ix = index(region);  // read the list before it changes
-  const std::size_t pos = after ? QUERN_TRY(position_of(region, *after)) + 1 : 0;
+  std::size_t pos = after ? QUERN_TRY(position_of(region, *after)) + 1 : 0;
+  if (after && !element_is(region, pos - 1, *after)) {
+    // The cached order no longer matches the list (a caller broke the rules above): read it again.
+    drop_caches();
+    pos = QUERN_TRY(position_of(region, *after)) + 1;
+  }
+  RegionIndex& ix = index(region);
   std::string id = ids_.mint();
   const ObjId obj = QUERN_TRY(create_block(schema_.region(region), pos, id, kind));
   const auto s = static_cast<std::uint32_t>(ix.slots.size());

@@ -11,8 +11,12 @@
 // A DocMut lives for one transaction on the thread that owns the document. It caches the
 // order of each region's block list, so while it is alive blocks must be added and removed
 // only through it (attributes and marks may also be written through the engine directly). Do
-// not merge or load changes into the document while a DocMut on it is alive. It owns the id
+// not merge or load changes into the document while a DocMut on it is in use. It owns the id
 // generator the new blocks get their ids from (seeded from the document, see id_gen.h).
+//
+// A DocMut may also be kept across transactions, which saves rebuilding its caches (a scan of
+// the region) for every edit: call `refresh()` before using it again whenever the document
+// may have changed since its last call (a commit, a save, a merge or load, a rollback).
 #pragma once
 
 #include <array>
@@ -48,6 +52,29 @@ class DocMut {
   crdt::Document& document() { return doc_; }
   const Schema& schema() const { return schema_; }
   IdGen& ids() { return ids_; }
+
+  // Keeps the block caches when everything the document gained since the previous refresh
+  // (or since this DocMut was made) is changes of the document's own actor, committed or
+  // still open, and drops them otherwise: after another writer's changes were merged or
+  // loaded, or after a rollback. Re-seeds the id generator when the document's actor changed.
+  void refresh();
+
+  // ---- Reading through the block caches: the same answers as lookup.h and materialize,
+  // without scanning the region on every call.
+  // The live block with this id as a view shows it (text, attributes, marks). Before saying
+  // there is none, a cache built in an earlier call is read again from the document.
+  std::optional<Block> block(Region region, std::string_view block);
+  // What checks of an edit usually need of a live block, cheaper to read than all of it: its
+  // map object, kind and length in characters. Read again like `block` before saying none.
+  struct BlockInfo {
+    crdt::ObjId obj;
+    std::string kind;
+    std::size_t length = 0;
+  };
+  std::optional<BlockInfo> block_info(Region region, std::string_view block);
+  // The block's position in the region's list: of two blocks, the one with the smaller
+  // position comes first.
+  std::optional<std::size_t> position(Region region, std::string_view block);
 
   // ---- Text of blocks. `splice_text` acts on the body; the `_in` forms on any region.
   // Deletes `del` characters at `at` and inserts `ins` there; needs at + del <= length.
@@ -157,9 +184,13 @@ class DocMut {
   };
 
   RegionIndex& index(Region region);
+  void drop_caches();
+  bool gained_only_own_changes(const std::vector<crdt::ChangeHash>& heads) const;
   Result<crdt::ObjId> block_in(Region region, std::string_view block);
   Result<LiveBlock> live_block(Region region, std::string_view block);
   Result<std::size_t> position_of(Region region, std::string_view block);
+  // Whether the engine's list holds the cached block `block` at `pos`.
+  bool element_is(Region region, std::size_t pos, std::string_view block);
   Result<crdt::ObjId> ensure_text(const crdt::ObjId& block);
   Result<crdt::ObjId> ensure_attrs(const crdt::ObjId& block);
   Result<crdt::ObjId> live_comment(std::string_view comment);
@@ -171,7 +202,11 @@ class DocMut {
   crdt::Document& doc_;
   Schema schema_;
   IdGen ids_;
+  crdt::ActorId ids_actor_;
   std::array<RegionIndex, 3> regions_;
+  // The document as the last call of refresh (or the constructor) saw it.
+  std::vector<crdt::ChangeHash> seen_heads_;
+  std::size_t seen_pending_ = 0;
 };
 
 }  // namespace quern::folio::model

@@ -487,6 +487,86 @@ TEST(IdGen, IdsAreShortIdentifierSafeAndDistinctAcrossWritersAndTransactions) {
   }
 }
 
+// A DocMut kept across transactions answers and inserts as a fresh one would, whatever
+// happened to the document in between.
+TEST(KeptDocMut, SeesCommitsMergesRollbacksAndActorChangesWhenRefreshed) {
+  Document alice = new_folio("alice");
+  const auto ids = add_paragraphs(alice, {"one", "two", "three"});
+  Document bob = test::replica_of(alice, "bob");
+  DocMut kept(alice, schema_of(alice));
+  const std::string mine = *kept.insert_block(ids[0], "paragraph");
+  ASSERT_TRUE(kept.splice_text(mine, 0, 0, "mine").has_value());
+  ASSERT_TRUE(kept.add_mark(Region::Body, mine, 0, 2, "bold", true).has_value());
+  alice.commit();
+
+  // Its own commit: the caches stay and keep agreeing with the document.
+  kept.refresh();
+  const auto seen = kept.block(Region::Body, mine);
+  ASSERT_TRUE(seen.has_value());
+  EXPECT_EQ(*seen, view_of(alice).body()[1]);
+  const auto info = kept.block_info(Region::Body, mine);
+  ASSERT_TRUE(info.has_value());
+  EXPECT_EQ(info->kind, "paragraph");
+  EXPECT_EQ(info->length, 4u);
+  EXPECT_EQ(info->obj, *block_obj(alice, kept.schema(), mine));
+  EXPECT_LT(*kept.position(Region::Body, ids[0]), *kept.position(Region::Body, mine));
+
+  // Bob adds a block first in the body and removes "two"; Alice merges.
+  DocMut bobs(bob, schema_of(bob));
+  const std::string first = *bobs.insert_block(std::nullopt, "heading");
+  ASSERT_TRUE(bobs.tombstone_block_in(Region::Body, ids[1]).has_value());
+  bob.commit();
+  ASSERT_TRUE(alice.merge(bob).has_value());
+  kept.refresh();
+  EXPECT_TRUE(kept.block(Region::Body, first).has_value());
+  EXPECT_FALSE(kept.block(Region::Body, ids[1]).has_value());
+  EXPECT_FALSE(kept.block_info(Region::Body, ids[1]).has_value());
+  const std::string after_three = *kept.insert_block(ids[2], "paragraph");
+  EXPECT_EQ(blocks_in_order(alice, kept.schema()),
+            (std::vector<std::string>{first, ids[0], mine, ids[2], after_three}));
+  alice.commit();
+
+  // A rolled-back insertion is gone from its answers.
+  kept.refresh();
+  const std::string dropped = *kept.insert_block(ids[0], "paragraph");
+  kept.refresh();
+  alice.rollback();
+  kept.refresh();
+  EXPECT_FALSE(kept.block(Region::Body, dropped).has_value());
+  EXPECT_TRUE(kept.splice_text(dropped, 0, 0, "x").has_value() == false);
+
+  // After the actor changes, new ids carry the new writer's tag.
+  alice.set_actor(crdt::ActorId("carol"));
+  kept.refresh();
+  const std::string carols = *kept.insert_block(ids[2], "paragraph");
+  EXPECT_EQ(carols.substr(0, carols.find('-')), IdGen::create(crdt::ActorId("carol"), 0).tag());
+  alice.commit();
+  EXPECT_EQ(blocks_in_order(alice, kept.schema()),
+            (std::vector<std::string>{first, ids[0], mine, ids[2], carols, after_three}));
+}
+
+// Even without a refresh, the caches never put a block in the wrong place or answer "no such
+// block" for one that exists: a stale order is read again.
+TEST(KeptDocMut, ReadsTheRegionAgainRatherThanAnswerFromAStaleCache) {
+  Document alice = new_folio("alice");
+  const auto ids = add_paragraphs(alice, {"one", "two"});
+  DocMut kept(alice, schema_of(alice));
+  ASSERT_TRUE(kept.block(Region::Body, ids[1]).has_value());  // builds the caches
+  alice.commit();
+  // Another writer of the same actor slips two blocks in, against the rules.
+  std::string sneaked;
+  {
+    DocMut other(alice, schema_of(alice));
+    sneaked = *other.insert_block(std::nullopt, "paragraph");
+    ASSERT_TRUE(other.tombstone_block_in(Region::Body, ids[0]).has_value());
+  }
+  alice.commit();
+  EXPECT_TRUE(kept.block(Region::Body, sneaked).has_value());
+  EXPECT_FALSE(kept.block(Region::Body, ids[0]).has_value());
+  const std::string next = *kept.insert_block(ids[1], "paragraph");
+  EXPECT_EQ(blocks_in_order(alice, kept.schema()), (std::vector<std::string>{sneaked, ids[1], next}));
+}
+
 TEST(IdentifierTokens, AreOneTo128SafeBytes) {
   EXPECT_TRUE(is_identifier_token("a-b_C9"));
   EXPECT_TRUE(is_identifier_token(std::string(128, 'x')));
