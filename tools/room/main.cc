@@ -2,6 +2,8 @@
 //   quern-room serve  --socket PATH                       the broker
 //   quern-room launch --socket PATH -- PROGRAM ARGS...    run an agent with an inherited connection
 //   quern-room peer   --socket PATH --room UUID ...       a scripted participant
+//   quern-room app word-processor --socket PATH --room UUID --markdown FILE ...
+//                                                         a word processor holding a real document
 // Usage errors exit 2; failures print "Error: " and the chain and exit 1.
 #include <malloc.h>
 #include <CLI/CLI.hpp>
@@ -15,6 +17,7 @@
 #include "tools/room/broker.h"
 #include "tools/room/launcher.h"
 #include "tools/room/peer.h"
+#include "tools/room/word_processor_app.h"
 
 namespace {
 
@@ -81,6 +84,29 @@ int main(int argc, char** argv) {
   p->add_flag("--no-stdin", no_stdin, "Do not read commands from standard input");
   p->add_option("--exit-after-ms", exit_after, "Leave after this many milliseconds");
 
+  quern::room::WordProcessorAppOptions writer;
+  std::string writer_room, writer_record, writer_markdown, writer_state;
+  std::vector<std::string> writer_appends;
+  bool writer_no_stdin = false;
+  auto* apps = app.add_subcommand("app", "Join a room as a scripted app participant");
+  apps->require_subcommand(1);
+  auto* wp =
+      apps->add_subcommand("word-processor",
+                           "A word processor holding a folio document: answers document requests, merges what it "
+                           "receives, makes the edits it is told to and prints its document as it changes");
+  wp->add_option("--socket", writer.socket, "The broker's socket")->required();
+  wp->add_option("--room", writer_room, "The room's UUID")->required();
+  wp->add_option("--app", writer.app, "The app id of the route")->capture_default_str();
+  wp->add_option("--record", writer_record, "The record of the route (absent: an untitled document)");
+  wp->add_option("--name", writer.name, "The participant's name, also its actor")->capture_default_str();
+  auto* markdown = wp->add_option("--markdown", writer_markdown, "Markdown the document is built from");
+  auto* state = wp->add_option("--state", writer_state, "A saved folio document to start from instead");
+  markdown->excludes(state);
+  wp->add_option("--append", writer_appends, "A paragraph appended once joined (repeatable)");
+  wp->add_option("--command", writer.commands, "A command of the line protocol run once joined (repeatable)");
+  wp->add_flag("--print-final", writer.print_final, "Print the document only once, when leaving");
+  wp->add_flag("--no-stdin", writer_no_stdin, "Read no commands from standard input (and run until a signal)");
+
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
@@ -104,6 +130,28 @@ int main(int argc, char** argv) {
     auto status = quern::room::launch(launch_socket, program);
     if (!status) return report(status.error());
     return *status;
+  }
+  if (wp->parsed()) {
+    const auto room = quern::Uuid::parse(writer_room);
+    if (!room) {
+      std::cerr << "error: --room: '" << writer_room << "' is not a UUID\n";
+      return 2;
+    }
+    if (wp->count("--markdown") == 0 && wp->count("--state") == 0) {
+      std::cerr << "error: give the document with --markdown FILE or --state FILE\n";
+      return 2;
+    }
+    writer.room = *room;
+    if (wp->count("--record") > 0) writer.record = writer_record;
+    if (wp->count("--markdown") > 0) writer.markdown_file = writer_markdown;
+    if (wp->count("--state") > 0) writer.state_file = writer_state;
+    // Appends run first, in order, then the commands.
+    std::vector<std::string> commands;
+    for (const auto& text : writer_appends) commands.push_back("append " + text);
+    commands.insert(commands.end(), writer.commands.begin(), writer.commands.end());
+    writer.commands = std::move(commands);
+    writer.read_stdin = !writer_no_stdin;
+    return quern::room::run_word_processor_app(writer);
   }
   const auto room = quern::Uuid::parse(room_text);
   if (!room) {

@@ -16,6 +16,7 @@
 #include "runtime/util/json.h"
 #include "runtime/util/sha256.h"
 #include "tools/room/message_json.h"
+#include "tools/room/stdin_lines.h"
 
 namespace quern::room {
 namespace {
@@ -40,28 +41,6 @@ Result<Json> read_json_file(const std::string& path) {
 void print(const Json& line) { std::cout << dump_json(line) << std::endl; }
 
 void print_error(const Error& e) { print(Json{{"peer", "error"}, {"message", e.to_string()}}); }
-
-// Lines of standard input, read on a thread of their own so that the loop never waits on them.
-class StdinLines {
- public:
-  void start() {
-    std::thread([this] {
-      std::string line;
-      while (std::getline(std::cin, line)) {
-        std::lock_guard lock(mu_);
-        lines_.push_back(line);
-      }
-    }).detach();
-  }
-  std::deque<std::string> take() {
-    std::lock_guard lock(mu_);
-    return std::exchange(lines_, {});
-  }
-
- private:
-  std::mutex mu_;
-  std::deque<std::string> lines_;
-};
 
 // One scripted answer: the states an action goes through, one per answer.
 struct Script {

@@ -2,6 +2,6 @@
 
 namespace quern::agent {
 
-bool has_watched_document(const Session&) { return false; }
+bool has_watched_document(const Session& session) { return session.own.has_value(); }
 
 }  // namespace quern::agent

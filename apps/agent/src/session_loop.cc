@@ -1,8 +1,11 @@
 #include "apps/agent/src/session_loop.h"
 
-#include <variant>
-
+#include "apps/agent/src/apply.h"
+#include "apps/agent/src/instruction.h"
+#include "apps/agent/src/planner.h"
 #include "apps/agent/src/wire.h"
+#include "runtime/folio/materialize.h"
+#include "runtime/folio/schema.h"
 #include "runtime/util/log.h"
 #include "runtime/util/quote.h"
 
@@ -11,8 +14,8 @@ namespace {
 
 constexpr std::string_view kSession = "quern_agent::session";
 
-// Whether the event changed the watched document (which leads on to looking for an
-// instruction). This build keeps no replicas, so a document event is decoded and dropped.
+// Whether the event changed a replica (which, for the watched one, leads on to looking for an
+// instruction).
 Result<bool> handle_event(Session& session, const collab::CollabEvent& event) {
   if (const auto* request = event.get<collab::DocumentRequest>()) {
     answer_document_request(session, *request);
@@ -22,18 +25,60 @@ Result<bool> handle_event(Session& session, const collab::CollabEvent& event) {
     store_catalogue(session, *update);
     return false;
   }
-  if (event.is<collab::DocumentBytes>()) {
-    const collab::DocumentMutation mutation = QUERN_TRY(event.document_mutation());
-    if (std::holds_alternative<collab::NoMutation>(mutation)) return fail("document event lost its mutation");
-    const auto& bytes = std::holds_alternative<collab::WholeState>(mutation)
-                            ? std::get<collab::WholeState>(mutation).bytes
-                            : std::get<collab::ChangeSet>(mutation).bytes;
-    log::debug(kSession, "dropped a document event: no replica is kept",
-               {{"from", event.from.name}, {"bytes", bytes.size()}});
-    return false;
-  }
+  if (event.is<collab::DocumentBytes>()) return apply_document_event(session, event);
   log::trace(kSession, "dropped an event", {{"message", event.name()}, {"from", event.from.name}});
   return false;
+}
+
+Result<folio::model::DocumentView> read_watched(const Replica& own) {
+  auto schema = folio::model::open(own.document);
+  if (!schema) return fail("the document has no folio schema: " + schema.error().to_string());
+  auto view = folio::model::materialize(own.document, *schema);
+  if (!view) return fail("the document has no folio schema: " + view.error().to_string());
+  return std::move(*view);
+}
+
+// Whether the addressed paragraph has settled; when it has not, it is (re)noted as pending.
+bool settled(Session& session, const Instruction& instruction, const std::string& text) {
+  const Duration settle = session.settings.settle;
+  if (settle == Duration::zero()) return true;
+  const Instant now = session.clock->now();
+  auto it = session.pending.find(instruction.block);
+  if (it != session.pending.end() && it->second.text == text && now - it->second.seen >= settle) return true;
+  session.pending.insert_or_assign(instruction.block, PendingParagraph{text, now});
+  return false;
+}
+
+Result<StepOutcome> act(Session& session, const folio::model::DocumentView& view, const Instruction& instruction) {
+  session.pending.erase(instruction.block);
+  session.handled.insert(instruction.block);
+
+  PlanningInput input{.settings = session.settings,
+                      .decision_mode = session.decision_mode,
+                      .permissions = session.permissions,
+                      .instruction = instruction,
+                      .view = view,
+                      .paragraphs = view.body(),
+                      .replicas = {},
+                      .broker_catalogue = session.broker_catalogue,
+                      .clock = *session.clock};
+  input.replicas.push_back(PlanningReplica{&*session.own, true});
+  for (const auto& [key, replica] : session.others) input.replicas.push_back(PlanningReplica{&replica, false});
+  Decision decision = QUERN_TRY_CTX(session.planner->decide(input), "decide what the instruction asks for");
+
+  log::info(kSession, decision.summary,
+            {{"block", instruction.block},
+             {"asked", instruction.request},
+             {"steps", decision.steps.size()},
+             {"offers", decision.offers},
+             {"decided_by", decided_by_name(decision.decided_by)},
+             {"live", session.decision_mode.live}});
+
+  session.decision = decision;
+  session.run =
+      open_run(instruction.block, instruction.request, decision.summary, session.own->document, session.own->actor);
+  QUERN_TRY(session.executor->carry_out(session, instruction, decision));
+  return StepOutcome::CarriedOut;
 }
 
 }  // namespace
@@ -55,8 +100,12 @@ Result<StepOutcome> step(Session& session, Duration budget) {
   if (!event) return StepOutcome::NothingHappened;
   const bool changed = QUERN_TRY(handle_event(session, *event));
   if (!changed || !has_watched_document(session)) return StepOutcome::NothingHappened;
-  // The watched document changed: the instruction is looked for, settled and carried out here.
-  return StepOutcome::NothingHappened;
+
+  const folio::model::DocumentView view = QUERN_TRY(read_watched(*session.own));
+  const auto instruction = find_instruction(view.body(), session.settings.name);
+  if (!instruction || session.handled.contains(instruction->block)) return StepOutcome::NothingHappened;
+  if (!settled(session, *instruction, view.body()[instruction->index].text)) return StepOutcome::NothingHappened;
+  return act(session, view, *instruction);
 }
 
 Result<void> run_document_mode(Session& session) {

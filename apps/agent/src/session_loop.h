@@ -1,7 +1,8 @@
 // Document mode: the outer loop that repeats one session step until the run ends, and the step
-// itself. The step is where the room's traffic is taken one event at a time; it grows as the
-// replicas and instruction detection join it (after the event is handled, a change to the
-// watched document is what leads on to finding an instruction).
+// itself. A step takes one room event; when it changed the watched document, the step looks for
+// the first paragraph addressed to the agent, lets it settle, takes it, asks the session's
+// planner for a decision, logs it, opens the run record and hands the decision to the session's
+// executor. Session thread only.
 #pragma once
 
 #include "apps/agent/src/session.h"
@@ -23,7 +24,12 @@ enum class StepOutcome { NothingHappened, CarriedOut };
 Result<void> run_document_mode(Session& session);
 
 // One step: asks for the document again when 750 ms have passed since the last request and there
-// is still none, waits up to `budget` for one event and handles it.
+// is still none, waits up to `budget` for one event and handles it; after a change to the
+// watched document, finds, settles and carries out the instruction. Settling is checked only
+// here: an addressed paragraph is acted on when a change arrives at least `settle` after the
+// previous check that saw the same text (at once when `settle` is zero). A paragraph is taken
+// at most once, whatever its text becomes, and only the first addressed paragraph of the
+// document is looked at.
 Result<StepOutcome> step(Session& session, Duration budget);
 
 // "no participant answered with a document in {}s. ..." for these settings.

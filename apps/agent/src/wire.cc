@@ -77,12 +77,6 @@ void ask_for_document(Session& session) {
   session.last_document_request = session.clock->now();
 }
 
-void answer_document_request(Session& session, const collab::DocumentRequest& request) {
-  // Only a replica can answer; until one is held there is nothing to send.
-  log::debug(kSession, "holds no document to answer a request with",
-             {{"app", request.app}, {"record", request.record}, {"own", has_watched_document(session)}});
-}
-
 void store_catalogue(Session& session, collab::CatalogueUpdate update) {
   const std::size_t actions = update.action_count();
   session.broker_catalogue = std::move(update.records);

@@ -35,9 +35,6 @@ void send_to(Session& session, collab::Route route, collab::Message command);
 // Sends a document request for the watched document and notes when.
 void ask_for_document(Session& session);
 
-// Answers a peer's document request from the replicas the session holds (none in this build).
-void answer_document_request(Session& session, const collab::DocumentRequest& request);
-
 // Replaces the stored broker catalogue.
 void store_catalogue(Session& session, collab::CatalogueUpdate update);
 
