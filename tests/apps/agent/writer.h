@@ -97,7 +97,9 @@ class Writer {
 // folio schema.
 inline crdt::Document chat_document(bool with_folio = false, std::string_view actor = "chat-app") {
   crdt::Document doc{crdt::ActorId(actor)};
-  if (with_folio) EXPECT_TRUE(folio::model::create_schema(doc, 1).has_value());
+  if (with_folio) {
+    EXPECT_TRUE(folio::model::create_schema(doc, 1).has_value());
+  }
   EXPECT_TRUE(doc.put(crdt::ObjId::root(), "seeded", true).has_value());
   doc.commit();
   return doc;
