@@ -7,10 +7,10 @@
 //
 //   bench=instruction blocks=1000 ms=..
 #include <algorithm>
-#include <cstdlib>
-#include <thread>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/util/json.h"
@@ -56,8 +56,8 @@ double round_ms(std::size_t blocks) {
       {room_tool, "peer", "--socket", socket, "--room", kRoom, "--name", "observer", "--no-stdin"}, kQuiet);
   if (!observer.wait_for_stdout("\"frame\":\"joined\"", 10s)) die("the observer did not join");
   ProcessOptions agent_options{.env = {{"QUERN_LOG", "info"}}, .unset_env = {"QUERN_SVC_COLLAB_FD"}};
-  Child agent = Child::spawn({built_program("quern-agent"), "--workspace", kRoom, "--endpoint", socket,
-                              "--no-model", "--once", "--pace-ms", "0", "--settle-ms", "0"},
+  Child agent = Child::spawn({built_program("quern-agent"), "--workspace", kRoom, "--endpoint", socket, "--no-model",
+                              "--once", "--pace-ms", "0", "--settle-ms", "0"},
                              agent_options);
   if (!agent.wait_for_stderr("received the document", 30s)) die("the agent got no document: " + agent.err());
   writer.write_stdin("append Claude: turn the bullets into a table\n");

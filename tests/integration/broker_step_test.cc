@@ -48,14 +48,20 @@ Outcome run_with_publisher(const std::string& actions) {
                                dir.file("doc.md"), "--print-final", "--no-stdin"},
                               kQuiet);
   EXPECT_TRUE(writer.wait_for_stdout("\"event\":\"joined\"", 5s)) << writer.err();
-  ProcessOptions options = kQuiet;
-  options.timeout = 60s;
-  const auto agent = run_process({kAgent, "--workspace", kRoom, "--endpoint", socket, "--await-document-ms", "10000",
-                                  "--no-model", "--once", "--pace-ms", "0"},
-                                 options);
+  Child agent = Child::spawn({kAgent, "--workspace", kRoom, "--endpoint", socket, "--await-document-ms", "10000",
+                              "--no-model", "--once", "--pace-ms", "0"},
+                             kQuiet);
+  // Keep reading the others while the agent runs: a participant whose output pipe fills stops
+  // answering.
+  std::optional<int> status;
+  for (int i = 0; i < 600 && !status; ++i) {
+    status = agent.wait(100ms);
+    (void)files.out();
+    (void)broker.err();
+  }
   std::this_thread::sleep_for(200ms);
   writer.stop();
-  Outcome out{agent.status, "", agent.err, files.out()};
+  Outcome out{status.value_or(-1), "", agent.err(), files.out()};
   const std::string& w = writer.out();
   const std::size_t at = w.rfind("{\"event\":\"document\"");
   if (at != std::string::npos) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "apps/agent/src/catalogue.h"
+
 namespace quern::agent {
 namespace {
 
@@ -111,6 +113,39 @@ TEST(KeywordPlan, TheRecipesAreChosenByTheirDescriptions) {
                                          {actions::ActionParam::text("text", true, "The words")})};
   for (auto& r : recipe_offers()) offers.push_back(r);
   for (const auto& c : cases) EXPECT_EQ(keyword_plan(c.request, offers, {}), c.steps) << c.request;
+}
+
+CatalogueEntry entry(std::string resource, std::string action, std::string label,
+                     std::vector<actions::ActionParam> params = {}, CatalogueSource source = CatalogueSource::local()) {
+  CatalogueEntry e;
+  e.source = source;
+  e.app = "word-processor";
+  e.offer.resource_id = std::move(resource);
+  e.offer.action_name = std::move(action);
+  e.offer.resource_kind = "word_processor.document";
+  e.offer.resource_label = "the document";
+  e.offer.action_label = std::move(label);
+  e.offer.parameters = std::move(params);
+  return e;
+}
+
+TEST(KeywordPlan, ChoosesByTheNeedForWordsAndNamesBrokerOffers) {
+  const std::vector<CatalogueEntry> entries{
+      entry("doc", "note", "Note it", {actions::ActionParam::text("text", true, "The words")}),
+      entry("doc", "notes", "Note down"),
+      entry("files.entry:1", "share", "share the file", {actions::ActionParam::text("to", true, "Who")},
+            CatalogueSource::broker(7)),
+  };
+  struct Case {
+    std::string request;
+    std::vector<Step> steps;
+  };
+  const std::vector<Case> cases{
+      {"note", {ActionStep{"doc#notes", Json::object()}}},
+      {"note \"buy milk\"", {ActionStep{"doc#note", Json{{"text", "buy milk"}}}}},
+      {"share the file with \u201cada\u201d", {ActionStep{"broker:7:files.entry:1#share", Json{{"to", "ada"}}}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(keyword_plan(c.request, entries), c.steps) << c.request;
 }
 
 }  // namespace
