@@ -3,6 +3,7 @@
 #include <set>
 #include <utility>
 
+#include "apps/agent/src/planner.h"
 #include "runtime/actions/door.h"
 
 namespace quern::agent {
@@ -104,7 +105,7 @@ void add_items(std::vector<DocumentItem>& out, const actions::Resource& resource
 
 }  // namespace
 
-std::vector<RoomDocument> room_documents(std::span<const PlanningReplica> replicas) {
+std::vector<RoomDocument> room_documents(const std::vector<PlanningReplica>& replicas) {
   std::vector<RoomDocument> out;
   for (const PlanningReplica& r : replicas) {
     if (r.replica == nullptr || r.replica->surface == nullptr) continue;
