@@ -19,7 +19,6 @@
 #include <string_view>
 #include <vector>
 
-#include "apps/agent/src/planner.h"
 #include "apps/agent/src/replica.h"
 #include "apps/agent/src/surface.h"
 #include "runtime/actions/action_offer.h"
@@ -31,6 +30,8 @@
 namespace quern::agent {
 
 using actions::ActionOffer;
+
+struct PlanningReplica;  // planner.h
 
 // Where an entry's action runs: on a replica (Local), or at the broker's participant that
 // published it (Broker).
@@ -63,7 +64,7 @@ struct RoomDocument {
 };
 
 // The session's replicas in replica order: the watched one first, then the other apps' by key.
-std::vector<RoomDocument> room_documents(std::span<const PlanningReplica> replicas);
+std::vector<RoomDocument> room_documents(const std::vector<PlanningReplica>& replicas);
 std::vector<RoomDocument> room_documents(const std::optional<Replica>& watched,
                                          const std::map<std::string, Replica, std::less<>>& others);
 

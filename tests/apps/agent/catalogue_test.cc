@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/agent/src/planner.h"
 #include "runtime/folio/blobstore.h"
 #include "tests/apps/agent/writer.h"
 #include "tests/support/temp_dir.h"
@@ -315,6 +316,11 @@ TEST(RoomDocuments, WatchedFirstThenOthersByKey) {
   EXPECT_EQ(docs[1].surface, &chat_surface());
   EXPECT_EQ(docs[2].surface, &photos_surface());
   EXPECT_EQ(docs[0].document, &watched->document);
+
+  const std::vector<PlanningReplica> planning = {{&*watched, true}, {&others.at("chat"), false}, {nullptr, false}};
+  const auto from_planning = room_documents(planning);
+  ASSERT_EQ(from_planning.size(), 2u) << "a missing replica is skipped";
+  EXPECT_EQ(from_planning[1].document, &others.at("chat").document);
 }
 
 }  // namespace
