@@ -105,10 +105,6 @@ Result<bool> wait_for(Session& session, Duration timeout, WaitMode mode, SetAsid
   }
 }
 
-struct Failure {
-  std::string reason;
-};
-
 std::string failure_reply(const CarryingOut& work, std::string_view reason) {
   return step_failure_reply(work.session.settings.name, reason);
 }
