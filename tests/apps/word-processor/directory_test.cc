@@ -653,6 +653,19 @@ TEST(DirectoryRegistry, RegistersTheActionTypeOnceAndDecodesItsPayload) {
       registry.decode({"word-processor.action", to_json(WordProcessorAction(RemoveBlocks{{"b"}}))}).has_value());
   EXPECT_FALSE(registry.decode({"word-processor.action", Json{{"Nope", Json::object()}}}).has_value());
   EXPECT_FALSE(registry.knows("word-processor.operation")) << "view commands are the application's";
+
+  const WriterDoc w = WriterDoc::make();
+  crdt::Document doc = w.fresh();
+  const actions::EncodedAction remove_last{"word-processor.action",
+                                           to_json(WordProcessorAction(RemoveBlocks{{w.last}}))};
+  auto changed = registry.apply(remove_last, doc, "agent");
+  ASSERT_TRUE(changed.has_value()) << changed.error().to_string();
+  EXPECT_EQ(*changed, actions::Applied::Changed);
+  doc.commit();
+  EXPECT_EQ(test::body_texts(doc).back(), "r1c2");
+  auto stale = registry.apply(remove_last, doc, "agent");
+  ASSERT_FALSE(stale.has_value());
+  EXPECT_TRUE(is_rejection(stale.error()));
 }
 
 TEST(SingleImageContent, StoresTheOneImage) {
