@@ -549,7 +549,8 @@ TEST(DirectoryEndToEnd, SetHyperlinkMarksTheSelectedText) {
   auto done = in.invoke(context, "word-processor.document#set-hyperlink", {{"target", "https://example.com/words"}});
   ASSERT_TRUE(done.has_value()) << done.error().display();
   EXPECT_EQ(done->action.operation_type, "word-processor.action");
-  const Block& last = test::body_block(test::view_of(in.doc), w.last);
+  const DocumentView after = test::view_of(in.doc);
+  const Block& last = test::body_block(after, w.last);
   bool linked = false;
   for (const auto& m : last.marks) {
     if (m.name == "link") {
