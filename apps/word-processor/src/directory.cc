@@ -444,8 +444,9 @@ Result<void> register_action_type(actions::ActionRegistry& registry) {
         return std::move(*action);
       },
       [](const WordProcessorAction& action, crdt::Document& document, std::string_view) -> Result<actions::Applied> {
+        const std::size_t before = document.pending_ops();
         QUERN_TRY(apply_word_processor_action(action, document));
-        return actions::Applied::Changed;
+        return document.pending_ops() != before ? actions::Applied::Changed : actions::Applied::Unchanged;
       });
 }
 

@@ -49,7 +49,8 @@ std::string excerpt(std::string_view text, std::string_view fallback);
 
 // Enters "word-processor.action" into the registry: its payload is read with
 // `action_from_json` and applied with `apply_word_processor_action` inside the caller's open
-// transaction (the caller sets the actor before and commits after).
+// transaction (the caller sets the actor before and commits after). It reports Unchanged when
+// the operation passed its checks but wrote nothing.
 Result<void> register_action_type(actions::ActionRegistry& registry);
 
 // The content hash of the document's single image, put into the blob store: nothing unless the

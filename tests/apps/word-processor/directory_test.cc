@@ -549,7 +549,8 @@ TEST(DirectoryEndToEnd, SetHyperlinkMarksTheSelectedText) {
   auto done = in.invoke(context, "word-processor.document#set-hyperlink", {{"target", "https://example.com/words"}});
   ASSERT_TRUE(done.has_value()) << done.error().display();
   EXPECT_EQ(done->action.operation_type, "word-processor.action");
-  const Block& last = test::body_block(test::view_of(in.doc), w.last);
+  const DocumentView after = test::view_of(in.doc);
+  const Block& last = test::body_block(after, w.last);
   bool linked = false;
   for (const auto& m : last.marks) {
     if (m.name == "link") {
@@ -653,6 +654,19 @@ TEST(DirectoryRegistry, RegistersTheActionTypeOnceAndDecodesItsPayload) {
       registry.decode({"word-processor.action", to_json(WordProcessorAction(RemoveBlocks{{"b"}}))}).has_value());
   EXPECT_FALSE(registry.decode({"word-processor.action", Json{{"Nope", Json::object()}}}).has_value());
   EXPECT_FALSE(registry.knows("word-processor.operation")) << "view commands are the application's";
+
+  const WriterDoc w = WriterDoc::make();
+  crdt::Document doc = w.fresh();
+  const actions::EncodedAction remove_last{"word-processor.action",
+                                           to_json(WordProcessorAction(RemoveBlocks{{w.last}}))};
+  auto changed = registry.apply(remove_last, doc, "agent");
+  ASSERT_TRUE(changed.has_value()) << changed.error().to_string();
+  EXPECT_EQ(*changed, actions::Applied::Changed);
+  doc.commit();
+  EXPECT_EQ(test::body_texts(doc).back(), "r1c2");
+  auto stale = registry.apply(remove_last, doc, "agent");
+  ASSERT_FALSE(stale.has_value());
+  EXPECT_TRUE(is_rejection(stale.error()));
 }
 
 TEST(SingleImageContent, StoresTheOneImage) {
