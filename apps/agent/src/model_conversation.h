@@ -17,8 +17,8 @@
 
 #include "apps/agent/src/model_selection.h"
 #include "apps/agent/src/plan.h"
+#include "apps/agent/src/platform/model_client.h"
 #include "apps/agent/src/tools.h"
-#include "runtime/gateway/model_gateway.h"
 #include "runtime/util/clock.h"
 #include "runtime/util/json.h"
 
@@ -57,15 +57,15 @@ struct ConversationInput {
 
 // Switched off when `live` is false (the selection's or, with no selection, the caller's);
 // unavailable without a selection or when the gateway says no model can be used now.
-ModelOutcome plan_with_model(gateway::ModelGateway& gateway, Clock& clock,
-                             const std::optional<ModelSelection>& selection, bool live, const ConversationInput& input);
+ModelOutcome plan_with_model(platform::ModelClient& model, Clock& clock, const std::optional<ModelSelection>& selection,
+                             bool live, const ConversationInput& input);
 
 // The first user message's text: the first 60 blocks (trimmed, cut at 200 characters with "…")
 // and the trimmed instruction.
 std::string first_user_text(std::string_view instruction, std::span<const DocumentItem> blocks);
 
 // The request object of one turn, members in the order the providers are sent them.
-Json model_request(std::string_view model_id, const ShownIds& shown, std::size_t step_cap, const Json& messages);
+Json model_request(std::string_view model_id, const ShownIds& shown, std::size_t step_cap, Json messages);
 
 // The decision summary of an outcome: "claude-opus-5: {why}", "no api key", "switched off" or
 // "the call failed: {reason}".

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "apps/agent/src/planner.h"
+#include "apps/agent/src/platform/model_client.h"
 #include "runtime/gateway/model_gateway.h"
 
 namespace quern::agent {
@@ -25,6 +26,7 @@ class ModelPlanner final : public Planner {
  private:
   std::unique_ptr<Planner> fallback_;
   std::unique_ptr<gateway::ModelGateway> gateway_;
+  std::unique_ptr<platform::ModelClient> client_;
 };
 
 // "answered {}, which the app does not export", filled with `refusal` quoted and escaped.
