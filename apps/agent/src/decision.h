@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "runtime/actions/contract.h"
 #include "runtime/util/json.h"
 
 namespace quern::agent {
@@ -28,7 +29,8 @@ std::string_view recipe_name(Recipe recipe);
 struct ActionStep {
   std::string operation;
   Json arguments = Json::object();
-  bool consumes_content = false;  // takes the content the previous step produced
+  bool consumes_content = false;       // takes the content the previous step produced
+  actions::Confirmation confirmation;  // what the plan confirmed (`confirm: true`, the phrase)
   bool operator==(const ActionStep&) const = default;
 };
 struct RecipeStep {
