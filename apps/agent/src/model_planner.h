@@ -19,6 +19,8 @@ namespace quern::agent {
 class ModelPlanner final : public Planner {
  public:
   explicit ModelPlanner(std::unique_ptr<Planner> fallback);
+  // Asks `client` instead of a gateway made from the configuration.
+  ModelPlanner(std::unique_ptr<Planner> fallback, std::unique_ptr<platform::ModelClient> client);
   ~ModelPlanner() override;
 
   Result<Decision> decide(const PlanningInput& input) override;

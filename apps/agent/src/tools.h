@@ -9,33 +9,23 @@
 #pragma once
 
 #include <cstddef>
-#include <set>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "apps/agent/src/catalogue.h"
+#include "apps/agent/src/plan.h"
 #include "runtime/util/json.h"
 
 namespace quern::agent {
 
-// Operation ids the model may name in a plan. Ordered and compared by bytes; a conversation
-// seeds it with "none" (`initial_shown_ids`) and it only grows.
-using ShownIds = std::set<std::string, std::less<>>;
+// `ShownIds` (plan.h): the operation ids the model may name in a plan. Ordered and compared by
+// bytes; a conversation seeds it with "none" (`initial_shown_ids`) and it only grows.
 ShownIds initial_shown_ids();
 
-// One thing the model may be told about: a block of the watched document (id, kind, text), or
-// a resource of an app's action directory (its id, kind and label as text) with the labels of
-// its action-less children as facts.
-struct DocumentItem {
-  std::string id;
-  std::string kind;
-  std::string text;
-  std::vector<std::string> facts;
-  bool operator==(const DocumentItem&) const = default;
-};
-
+// `DocumentItem` (catalogue.h) is what the tools may tell about a resource of an app's
+// directory: its id, kind and label, and the labels of its action-less children as facts.
 struct ToolContext {
   std::span<const CatalogueEntry> entries;  // in catalogue order
   std::span<const DocumentItem> items;      // the directories' resources, parent first
