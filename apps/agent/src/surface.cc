@@ -2,9 +2,8 @@
 
 #include "apps/chat/src/doc.h"
 #include "apps/photos/src/doc.h"
-#include "apps/word-processor/src/view.h"
-#include "runtime/folio/blobstore.h"
-#include "runtime/folio/lookup.h"
+#include "apps/word-processor/src/directory.h"
+#include "apps/word-processor/src/editor_context.h"
 #include "runtime/folio/schema.h"
 #include "runtime/util/log.h"
 
@@ -19,33 +18,25 @@ class WordProcessorSurface final : public Surface {
 
   bool claims(const crdt::Document& document) const override { return folio::model::open(document).has_value(); }
 
-  // Built by the word processor's action directory; until it exists the app publishes nothing
-  // here, so planning sees no local word-processor offers.
-  actions::Directory document_directory(const crdt::Document&, const EditingContext&) const override { return {}; }
+  // The tree rooted at "word-processor.document", built with the agent's editing context and
+  // the editor defaults (caret on the first body block, blocks the caret block, no search hits).
+  actions::Directory document_directory(const crdt::Document& document, const EditingContext& context) const override {
+    word_processor::EditorContext editor;
+    editor.caret_block = context.caret_block.value_or("");
+    editor.blocks = context.blocks;
+    return {word_processor::directory(document, word_processor::with_agent_defaults(document, std::move(editor)))};
+  }
 
-  // The "word-processor.action" type joins with the word processor's operations and their
-  // applier; until then nothing is registered.
-  Result<void> register_operation_type(actions::ActionRegistry&) const override { return {}; }
+  Result<void> register_operation_type(actions::ActionRegistry& registry) const override {
+    return word_processor::register_action_type(registry);
+  }
 
-  // The document's single image, when there is exactly one: its bytes as embedded in the
-  // document, put into the blob store, or the blob store's copy when the document does not
-  // embed them.
+  // The document's single image, when there is exactly one, as stored in the blob store.
   std::optional<std::string> content(const crdt::Document& document) const override {
-    auto schema = folio::model::open(document);
-    if (!schema) return std::nullopt;
-    auto view = word_processor::load_view(document);
-    if (!view) return std::nullopt;
-    const auto pictures = word_processor::images(*view);
-    if (pictures.size() != 1 || !pictures.front().blob) return std::nullopt;
-    const std::string& hash = *pictures.front().blob;
-    if (auto bytes = folio::model::blob_bytes(document, *schema, hash)) {
-      auto stored = folio::blobstore::put(*bytes);
-      if (stored) return *stored;
-      log::warn(kSurface, "cannot store the document's image in the blob store",
-                {{"blob", hash}, {"error", stored.error().to_string()}});
-      return std::nullopt;
-    }
-    if (folio::blobstore::get(hash)) return hash;
+    auto content = word_processor::single_image_content(document);
+    if (content) return *content;
+    log::warn(kSurface, "cannot store the document's image in the blob store",
+              {{"error", content.error().to_string()}});
     return std::nullopt;
   }
 };
