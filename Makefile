@@ -36,5 +36,9 @@ bench: configure
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 	bash bench/run.sh $(BUILD) $(BENCH)
 
+# A local room with the scripted word processor and the agent carrying out one instruction.
+demo: build
+	bash tools/room/demo.sh $(BUILD)
+
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)

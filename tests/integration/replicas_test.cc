@@ -36,7 +36,7 @@ std::vector<Json> json_lines(const std::string& out, std::string_view key, std::
 // The requests the agent's log says it took, in order.
 std::vector<std::string> taken(const std::string& log) {
   std::vector<std::string> out;
-  const std::string marker = "took the instruction; nothing carries its steps out yet ";
+  const std::string marker = "INFO quern_agent::session: switched off block=";
   for (std::size_t at = log.find(marker); at != std::string::npos; at = log.find(marker, at + 1)) {
     const std::size_t asked = log.find("asked=\"", at);
     const std::size_t end = log.find('"', asked + 7);
@@ -103,7 +103,7 @@ TEST(AgentWithWordProcessor, TakesATypedInstructionOnceAndAnswersForTheRoute) {
   EXPECT_TRUE(agent_answered) << second.out();
 
   writer.write_stdin("append Claude: Turn the bullets into a table\n");
-  ASSERT_TRUE(agent.wait_for_stderr("asked=\"turn the bullets into a table\" steps=0\n", 5s)) << agent.err();
+  ASSERT_TRUE(agent.wait_for_stderr("asked=\"turn the bullets into a table\" steps=1 ", 5s)) << agent.err();
   EXPECT_TRUE(agent.wait_for_stderr("INFO quern_agent::session: switched off block=\"",
                                     1s))  // the decision line, with the verdict
       << agent.err();
@@ -113,7 +113,7 @@ TEST(AgentWithWordProcessor, TakesATypedInstructionOnceAndAnswersForTheRoute) {
   writer.write_stdin("edit 5 Claude: do it again\n");
   writer.write_stdin("append Claude: and then this\n");
   writer.write_stdin("edit 5 done\n");
-  ASSERT_TRUE(agent.wait_for_stderr("asked=\"and then this\" steps=0\n", 5s)) << agent.err();
+  ASSERT_TRUE(agent.wait_for_stderr("asked=\"and then this\" steps=1 ", 5s)) << agent.err();
   EXPECT_EQ(taken(agent.err()), (std::vector<std::string>{"turn the bullets into a table", "and then this"}))
       << agent.err();
   EXPECT_EQ(agent.err().find("Error"), std::string::npos) << agent.err();
@@ -131,7 +131,7 @@ TEST(AgentWithWordProcessor, WithOnceEndsSuccessfullyAfterTheSeededInstruction) 
   EXPECT_EQ(writer.stop(), 0);
   const auto docs = json_lines(writer.out(), "event", "document");
   ASSERT_EQ(docs.size(), 1u) << writer.out();
-  EXPECT_EQ(docs[0]["markdown"], "Intro\n\nClaude: make a table\n") << "nothing in this build edits the document";
+  EXPECT_EQ(docs[0]["markdown"], "Intro\n\nClaude: I looked for bullets above this line and found none.\n");
 }
 
 }  // namespace

@@ -504,6 +504,10 @@ Result<CarryOutReport> carry_out(Session& session, const Instruction& instructio
     if (const auto* action = std::get_if<ActionStep>(&step)) {
       verdict = QUERN_TRY(action_step(work, *action));
     } else if (const auto* recipe = std::get_if<RecipeStep>(&step)) {
+      // A recipe named twice in one decision is carried out once, like a repeated operation.
+      std::string fingerprint(recipe_name(recipe->recipe));
+      fingerprint += std::string_view("\0{}", 3);
+      if (!work.fingerprints.insert(std::move(fingerprint)).second) continue;
       verdict = QUERN_TRY(recipe_step(work, recipe->recipe));
     } else {
       verdict = unresolved_reply(session.settings.name, std::get<UnresolvedStep>(step).text);

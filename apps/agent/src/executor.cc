@@ -1,5 +1,6 @@
 #include "apps/agent/src/executor.h"
 
+#include "apps/agent/src/carry_out.h"
 #include "apps/agent/src/session.h"
 #include "runtime/util/log.h"
 
@@ -13,6 +14,6 @@ Result<CarryOutReport> DefaultExecutor::carry_out(Session& session, const Instru
   return CarryOutReport{};
 }
 
-std::unique_ptr<Executor> default_executor() { return std::make_unique<DefaultExecutor>(); }
+std::unique_ptr<Executor> default_executor() { return carry_out_executor(); }
 
 }  // namespace quern::agent

@@ -52,6 +52,7 @@ class DefaultExecutor final : public Executor {
   Result<CarryOutReport> carry_out(Session& session, const Instruction& instruction, const Decision& decision) override;
 };
 
+// The executor a session starts with: carrying out (carry_out.h).
 std::unique_ptr<Executor> default_executor();
 
 }  // namespace quern::agent

@@ -187,7 +187,9 @@ Result<Decision> KeywordPlanner::decide_with_summary(const PlanningInput& input,
   Decision d;
   d.summary = std::move(summary);
   d.decided_by = DecidedBy::Keywords;
-  d.steps = keyword_plan(input.instruction.request, std::span<const CatalogueEntry>{});
+  const auto offers = keyword_offers(std::span<const CatalogueEntry>{});
+  d.steps = keyword_plan(input.instruction.request, offers, std::span<const CatalogueEntry>{});
+  d.offers = offers.size();
   return d;
 }
 

@@ -1,5 +1,7 @@
 #include "apps/agent/src/planner.h"
 
+#include "apps/agent/src/keywords.h"
+
 namespace quern::agent {
 
 Result<Decision> DefaultPlanner::decide(const PlanningInput& input) {
@@ -9,6 +11,6 @@ Result<Decision> DefaultPlanner::decide(const PlanningInput& input) {
   return d;
 }
 
-std::unique_ptr<Planner> default_planner() { return std::make_unique<DefaultPlanner>(); }
+std::unique_ptr<Planner> default_planner() { return keyword_planner(); }
 
 }  // namespace quern::agent

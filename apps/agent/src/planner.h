@@ -56,13 +56,13 @@ class Planner {
 };
 
 // Decides nothing: no steps, decided by keywords, with the verdict on the model as summary
-// ("switched off" under --no-model, otherwise "no api key"). Stands in until the keyword
-// vocabulary and the model conversation are built.
+// ("switched off" under --no-model, otherwise "no api key"). For tests of the loop alone.
 class DefaultPlanner final : public Planner {
  public:
   Result<Decision> decide(const PlanningInput& input) override;
 };
 
+// The planner a session starts with: the keyword vocabulary (keywords.h).
 std::unique_ptr<Planner> default_planner();
 
 }  // namespace quern::agent

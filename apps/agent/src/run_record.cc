@@ -77,7 +77,8 @@ Result<void> finish_run(Session& session) {
       auto recorded = ui::history_source::runs::record_run_with_details(
           own.document, run->run_id, own.actor.to_hex_string(), run->assigned_by, run->steps);
       if (recorded) {
-        folio::history::commit_stamped_with_message(own.document, *own.pending_message);
+        log::info("quern_agent::session", "recorded the run", {{"run", run->run_id}, {"steps", run->steps.size()}});
+        folio::history::commit_stamped_with_message(own.document, *own.pending_message, *session.clock);
         own.pending_message.reset();
         crdt::Bytes bytes = own.document.save_incremental();
         if (!bytes.empty())

@@ -270,6 +270,8 @@ TEST(Decision, WithoutAPlannerOrExecutorTheInstructionIsTakenAndLogged) {
     SessionSettings s = settings(0);
     s.live = live;
     FakeSession f(std::move(s));
+    f.session.planner = std::make_unique<DefaultPlanner>();
+    f.session.executor = std::make_unique<DefaultExecutor>();
     log::Capture capture("info");
     Writer ann;
     const std::string id = ann.append("Claude: make it so");
