@@ -51,8 +51,8 @@ Outcome carry_out(const std::string& before, std::vector<std::string> extra = {}
                                dir.file("doc.md"), "--print-final", "--no-stdin"},
                               kQuiet);
   EXPECT_TRUE(writer.wait_for_stdout("\"event\":\"joined\"", 5s)) << writer.err();
-  std::vector<std::string> argv{kAgent, "--workspace", kRoom,     "--endpoint", socket, "--await-document-ms",
-                                "10000", "--no-model", "--once", "--pace-ms",  "0"};
+  std::vector<std::string> argv{kAgent,  "--workspace", kRoom,    "--endpoint", socket, "--await-document-ms",
+                                "10000", "--no-model",  "--once", "--pace-ms",  "0"};
   argv.insert(argv.end(), extra.begin(), extra.end());
   const auto agent = run_process(argv, kQuiet);
   // The agent's last change set reaches the writer before it prints its final document.

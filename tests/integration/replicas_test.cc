@@ -113,7 +113,7 @@ TEST(AgentWithWordProcessor, TakesATypedInstructionOnceAndAnswersForTheRoute) {
   writer.write_stdin("edit 5 Claude: do it again\n");
   writer.write_stdin("append Claude: and then this\n");
   writer.write_stdin("edit 5 done\n");
-  ASSERT_TRUE(agent.wait_for_stderr("asked=\"and then this\" steps=1 ", 5s)) << agent.err();
+  ASSERT_TRUE(agent.wait_for_stderr("asked=\"and then this\" steps=2 ", 5s)) << agent.err();
   EXPECT_EQ(taken(agent.err()), (std::vector<std::string>{"turn the bullets into a table", "and then this"}))
       << agent.err();
   EXPECT_EQ(agent.err().find("Error"), std::string::npos) << agent.err();
@@ -131,7 +131,10 @@ TEST(AgentWithWordProcessor, WithOnceEndsSuccessfullyAfterTheSeededInstruction) 
   EXPECT_EQ(writer.stop(), 0);
   const auto docs = json_lines(writer.out(), "event", "document");
   ASSERT_EQ(docs.size(), 1u) << writer.out();
-  EXPECT_EQ(docs[0]["markdown"], "Intro\n\nClaude: I looked for bullets above this line and found none.\n");
+  // "table" is shared by the word processor's insert-table and the table recipe: a tie, refused.
+  EXPECT_EQ(docs[0]["markdown"],
+            "Intro\n\nClaude: I can't \"make a table \u2014 that could mean insert table or turn the run of bullets "
+            "immediately above the instruction into a table.. Which one?\", so I haven't done any of it.\n");
 }
 
 }  // namespace

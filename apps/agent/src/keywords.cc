@@ -3,6 +3,7 @@
 #include <array>
 #include <string_view>
 
+#include "apps/agent/src/catalogue.h"
 #include "apps/agent/src/step_resolution.h"
 #include "runtime/util/unicode.h"
 
@@ -103,7 +104,17 @@ std::vector<KeywordOffer> recipe_offers() {
   return out;
 }
 
-std::vector<KeywordOffer> keyword_offers(std::span<const CatalogueEntry>) { return recipe_offers(); }
+std::vector<KeywordOffer> keyword_offers(std::span<const CatalogueEntry> entries) {
+  std::vector<KeywordOffer> out;
+  out.reserve(entries.size() + 3);
+  for (const CatalogueEntry& entry : entries) {
+    const actions::ActionOffer& offer = entry.offer;
+    out.push_back(KeywordOffer{entry_id(entry), offer.action_label, offer.resource_label, offer.resource_kind,
+                               offer.parameters, offer.consumes_produced_content()});
+  }
+  for (auto& recipe : recipe_offers()) out.push_back(std::move(recipe));
+  return out;
+}
 
 namespace {
 
@@ -183,12 +194,19 @@ std::vector<Step> keyword_plan(std::string_view request, std::span<const Catalog
   return keyword_plan(request, offers, entries);
 }
 
+std::vector<CatalogueEntry> keyword_catalogue(const PlanningInput& input) {
+  const auto documents = room_documents(input.replicas);
+  const auto local = build_local_entries(documents, input.permissions);
+  return planning_catalogue(broker_entries(input.broker_catalogue, input.permissions), local);
+}
+
 Result<Decision> KeywordPlanner::decide_with_summary(const PlanningInput& input, std::string summary) {
   Decision d;
   d.summary = std::move(summary);
   d.decided_by = DecidedBy::Keywords;
-  const auto offers = keyword_offers(std::span<const CatalogueEntry>{});
-  d.steps = keyword_plan(input.instruction.request, offers, std::span<const CatalogueEntry>{});
+  const auto entries = keyword_catalogue(input);
+  const auto offers = keyword_offers(entries);
+  d.steps = keyword_plan(input.instruction.request, offers, entries);
   d.offers = offers.size();
   return d;
 }

@@ -59,6 +59,10 @@ std::vector<Step> keyword_plan(std::string_view request, std::span<const Catalog
 std::vector<Step> keyword_plan(std::string_view request, std::span<const KeywordOffer> offers,
                                std::span<const CatalogueEntry> entries);
 
+// The catalogue document mode plans against, built from the planning input: the broker's
+// entries, then the local ones they do not duplicate.
+std::vector<CatalogueEntry> keyword_catalogue(const PlanningInput& input);
+
 // The planner of document mode when no model decides: builds the catalogue from the planning
 // input, and decides by keywords with the verdict on the model as the summary ("switched off"
 // under --no-model, otherwise "no api key").

@@ -1,6 +1,6 @@
 // Looking an operation up among the offers of the moment, as carrying out does before each
-// action step: a local operation id in the directories of the replicas the agent holds, or a
-// "broker:{n}:{id}" name in the broker's catalogue (admitted records only). Session thread.
+// action step: the planning catalogue built from the session's replicas and the broker's
+// catalogue, permission-filtered, searched for the exact operation id. Session thread.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,8 @@
 #include "apps/agent/src/step_resolution.h"
 
+#include "apps/agent/src/catalogue.h"
+#include "runtime/actions/action_args.h"
+
 #include "runtime/util/quote.h"
 #include "runtime/util/unicode.h"
 
@@ -60,11 +63,70 @@ std::vector<std::string> quoted_passages(std::string_view instruction) {
   return out;
 }
 
-std::expected<ResolvedStep, StepRefusal> resolve_step(std::string_view operation, const std::optional<Json>&,
-                                                      std::string_view instruction, std::span<const CatalogueEntry>) {
+namespace {
+
+StepRefusal unusable(std::string text) { return StepRefusal{StepRefusal::Kind::Unusable, std::move(text)}; }
+
+}  // namespace
+
+std::expected<ResolvedStep, StepRefusal> resolve_step(std::string_view operation, const std::optional<Json>& arguments,
+                                                      std::string_view instruction,
+                                                      std::span<const CatalogueEntry> entries) {
   if (operation == "none") return DeferredStep{std::string(instruction)};
   if (auto recipe = recipe_named(operation)) return RecipeCall{*recipe};
-  return std::unexpected(StepRefusal{StepRefusal::Kind::NotExported, std::string(operation)});
+  const CatalogueEntry* entry = find_entry(entries, operation);
+  if (entry == nullptr) return std::unexpected(StepRefusal{StepRefusal::Kind::NotExported, std::string(operation)});
+  const actions::ActionOffer& offer = entry->offer;
+
+  Json object = Json::object();
+  if (offer.consumes_produced_content() || offer.parameters.empty()) {
+    if (arguments && arguments->is_object()) object = *arguments;
+  } else if (arguments && arguments->is_object()) {
+    object = *arguments;
+  } else {
+    const auto passages = quoted_passages(instruction);
+    if (offer.parameters.size() == 1 && offer.parameters.front().type == actions::ParamType::Text &&
+        passages.size() == 1) {
+      object[offer.parameters.front().name] = passages.front();
+    } else {
+      return std::unexpected(unusable(offer.action_label +
+                                      " requires structured arguments and neither the answer nor the instruction "
+                                      "supplied a valid object"));
+    }
+  }
+
+  ConfirmationGiven given;
+  switch (offer.confirmation.kind) {
+    case actions::Confirmation::Kind::None:
+      object.erase("confirm");
+      object.erase("confirmation_phrase");
+      break;
+    case actions::Confirmation::Kind::Confirm: {
+      const Json* confirm = member(object, "confirm");
+      const bool confirmed = confirm != nullptr && confirm->is_boolean() && confirm->get<bool>();
+      object.erase("confirm");
+      if (!confirmed) return std::unexpected(unusable(offer.action_label + " requires `confirm: true`"));
+      object.erase("confirmation_phrase");
+      given = actions::Confirmation::confirm();
+      break;
+    }
+    case actions::Confirmation::Kind::Phrase: {
+      const Json* phrase = member(object, "confirmation_phrase");
+      const bool matches =
+          phrase != nullptr && phrase->is_string() && phrase->get<std::string>() == offer.confirmation.phrase;
+      object.erase("confirmation_phrase");
+      if (!matches) return std::unexpected(unusable(offer.action_label + " requires the exact confirmation phrase"));
+      object.erase("confirm");
+      given = actions::Confirmation::with_phrase(offer.confirmation.phrase);
+      break;
+    }
+  }
+
+  if (!offer.consumes_produced_content()) {
+    auto bound = actions::ActionArgs::bind_json(offer.parameters, object);
+    if (!bound) return std::unexpected(unusable(bound.error().display()));
+  }
+  return InvokeStep{std::string(operation), entry, std::move(object), std::move(given)};
 }
 
 std::expected<std::vector<ResolvedStep>, StepRefusal> resolve_plan(const Plan& plan, std::string_view instruction,
@@ -108,15 +170,33 @@ std::expected<Json, std::string> bind_produced_content(bool consumes, const Json
   return out;
 }
 
-std::expected<Json, std::string> bind_produced_content(const CatalogueEntry&, const Json& arguments,
-                                                       const std::optional<PreviousResult>&) {
-  return arguments;
+std::expected<Json, std::string> bind_produced_content(const CatalogueEntry& entry, const Json& arguments,
+                                                       const std::optional<PreviousResult>& previous) {
+  return bind_produced_content(entry.offer.consumes_produced_content(), arguments, previous);
 }
 
 std::expected<TaskActionPlan, std::string> check_task_step(const std::expected<ResolvedStep, StepRefusal>& resolved,
-                                                           std::span<const CatalogueEntry>) {
+                                                           std::span<const CatalogueEntry> task_catalogue) {
   if (!resolved) return std::unexpected("Model selected an unavailable action: " + resolved.error().debug());
-  return std::unexpected("Model task plans must name broker-published actions");
+  const auto* invoke = std::get_if<InvokeStep>(&*resolved);
+  if (invoke == nullptr) return std::unexpected("Model task plans must name broker-published actions");
+  if (invoke->confirmation.kind != actions::Confirmation::Kind::None) {
+    return std::unexpected("An unattended task cannot satisfy an interactive confirmation");
+  }
+  const CatalogueEntry* entry = find_entry(task_catalogue, invoke->operation);
+  if (entry == nullptr) return std::unexpected("The planned action is no longer published");
+  if (!entry->source.is_broker()) return std::unexpected("Tasks cannot invoke a local-only action");
+  const actions::ActionOffer& offer = entry->offer;
+  if (offer.confirmation.kind != actions::Confirmation::Kind::None) {
+    return std::unexpected("Tasks cannot invoke an action requiring human confirmation");
+  }
+  if (!offer.consumes_produced_content()) {
+    auto bound = actions::ActionArgs::bind_json(offer.parameters, invoke->arguments);
+    if (!bound) return std::unexpected("The planned action arguments are invalid: " + bound.error().display());
+  }
+  return TaskActionPlan{entry->app,           offer.resource_id,         offer.resource_kind,
+                        offer.resource_label, offer.action_name,         offer.action_label,
+                        invoke->arguments,    entry->source.participant, offer.consumes_produced_content()};
 }
 
 }  // namespace quern::agent

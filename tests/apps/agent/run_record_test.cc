@@ -55,9 +55,9 @@ TEST(RunRecord, ACarriedOutInstructionLeavesOneRunWithAStepPerChange) {
   EXPECT_EQ(run.label, "agent-run:" + id);
   EXPECT_EQ(run.agent, watched_actor("Claude").to_hex_string());
   EXPECT_EQ(run.assigned_by, "entry:" + answered);
-  EXPECT_EQ(labels(run.steps), (std::vector<std::string>{"insert table 2x1", "splice text (+1 -0)",
-                                                         "splice text (+1 -0)", "remove 2 block(s)",
-                                                         "remove 1 block(s)"}));
+  EXPECT_EQ(labels(run.steps),
+            (std::vector<std::string>{"insert table 2x1", "splice text (+1 -0)", "splice text (+1 -0)",
+                                      "remove 2 block(s)", "remove 1 block(s)"}));
   // Each step names a distinct change of the agent's.
   for (std::size_t i = 1; i < run.steps.size(); ++i) EXPECT_NE(run.steps[i].entry, run.steps[i - 1].entry);
   EXPECT_FALSE(f.session.run) << "the run is closed";
