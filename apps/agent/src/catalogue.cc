@@ -130,16 +130,10 @@ std::vector<CatalogueEntry> build_local_entries(std::span<const RoomDocument> do
   bool denotes_content = false;
   for (const RoomDocument& doc : documents) {
     if (doc.surface == nullptr || doc.document == nullptr) continue;
-    const actions::Directory directory = doc.surface->document_directory(*doc.document, doc.context);
-    if (!directory.empty()) open.insert(doc.surface->short_name());
-    add_surveyed(out, directory, doc.surface->short_name(), permissions);
-  }
-  for (const RoomDocument& doc : documents) {
-    if (doc.surface == nullptr || doc.document == nullptr) continue;
-    if (doc.surface->content(*doc.document)) {
-      denotes_content = true;
-      break;
-    }
+    const DocumentSurvey survey = doc.surface->survey(*doc.document, doc.context);
+    if (!survey.directory.empty()) open.insert(doc.surface->short_name());
+    if (survey.content) denotes_content = true;
+    add_surveyed(out, survey.directory, doc.surface->short_name(), permissions);
   }
   for (const Surface* surface : surface_table()) {
     if (open.contains(surface->short_name())) continue;

@@ -4,6 +4,7 @@
 #include "apps/photos/src/doc.h"
 #include "apps/word-processor/src/directory.h"
 #include "apps/word-processor/src/editor_context.h"
+#include "apps/word-processor/src/view.h"
 #include "runtime/folio/schema.h"
 #include "runtime/util/log.h"
 
@@ -21,10 +22,8 @@ class WordProcessorSurface final : public Surface {
   // The tree rooted at "word-processor.document", built with the agent's editing context and
   // the editor defaults (caret on the first body block, blocks the caret block, no search hits).
   actions::Directory document_directory(const crdt::Document& document, const EditingContext& context) const override {
-    word_processor::EditorContext editor;
-    editor.caret_block = context.caret_block.value_or("");
-    editor.blocks = context.blocks;
-    return {word_processor::directory(document, word_processor::with_agent_defaults(document, std::move(editor)))};
+    auto view = word_processor::load_view(document);
+    return directory_over(document, view ? &*view : nullptr, context);
   }
 
   Result<void> register_operation_type(actions::ActionRegistry& registry) const override {
@@ -33,7 +32,31 @@ class WordProcessorSurface final : public Surface {
 
   // The document's single image, when there is exactly one, as stored in the blob store.
   std::optional<std::string> content(const crdt::Document& document) const override {
-    auto content = word_processor::single_image_content(document);
+    auto view = word_processor::load_view(document);
+    if (!view) return std::nullopt;
+    return content_over(document, *view);
+  }
+
+  DocumentSurvey survey(const crdt::Document& document, const EditingContext& context) const override {
+    auto view = word_processor::load_view(document);
+    if (!view) return {directory_over(document, nullptr, context), std::nullopt};
+    return {directory_over(document, &*view, context), content_over(document, *view)};
+  }
+
+ private:
+  static actions::Directory directory_over(const crdt::Document& document, const folio::model::DocumentView* view,
+                                           const EditingContext& context) {
+    word_processor::EditorContext editor;
+    editor.caret_block = context.caret_block.value_or("");
+    editor.blocks = context.blocks;
+    editor = word_processor::with_agent_defaults(view, std::move(editor));
+    if (view == nullptr) return {word_processor::directory(document, editor)};
+    return {word_processor::directory(document, *view, editor)};
+  }
+
+  static std::optional<std::string> content_over(const crdt::Document& document,
+                                                 const folio::model::DocumentView& view) {
+    auto content = word_processor::single_image_content(document, view);
     if (content) return *content;
     log::warn(kSurface, "cannot store the document's image in the blob store",
               {{"error", content.error().to_string()}});

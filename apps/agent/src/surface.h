@@ -33,6 +33,12 @@ struct EditingContext {
   std::vector<std::string> blocks;  // the blocks block-level actions apply to; empty: the caret block
 };
 
+// A document's directory and the content it denotes, read together.
+struct DocumentSurvey {
+  actions::Directory directory;
+  std::optional<std::string> content;
+};
+
 class Surface {
  public:
   virtual ~Surface() = default;
@@ -57,6 +63,10 @@ class Surface {
   // The content hash (in the blob store) of the content the document denotes, for a step that
   // consumes what an earlier one produced; nothing when it denotes none.
   virtual std::optional<std::string> content(const crdt::Document& document) const = 0;
+  // Both of the above, as one read of the document where the surface can share it.
+  virtual DocumentSurvey survey(const crdt::Document& document, const EditingContext& context) const {
+    return {document_directory(document, context), content(document)};
+  }
 
  protected:
   Surface(std::string_view app, std::string_view label, std::string_view short_name, bool claimed_last)

@@ -386,12 +386,18 @@ std::string excerpt(std::string_view text, std::string_view fallback) {
 }
 
 Resource directory(const crdt::Document& document, const EditorContext& context) {
+  auto loaded = load_view(document);
+  if (!loaded) {
+    Resource root(std::string(kDocumentResourceId), "word_processor.document", "Document");
+    add_leading_actions(root, context);
+    return root;
+  }
+  return directory(document, *loaded, context);
+}
+
+Resource directory(const crdt::Document& document, const DocumentView& doc, const EditorContext& context) {
   Resource root(std::string(kDocumentResourceId), "word_processor.document", "Document");
   add_leading_actions(root, context);
-
-  auto loaded = load_view(document);
-  if (!loaded) return root;
-  const DocumentView& doc = *loaded;
 
   root.add_action(place_image(context));
   root.add_action(fixed("insert-page-break", "Insert page break",
@@ -444,12 +450,16 @@ Result<void> register_action_type(actions::ActionRegistry& registry) {
 }
 
 Result<std::optional<std::string>> single_image_content(const crdt::Document& document) {
-  auto schema = folio::model::open(document);
-  if (!schema) return std::optional<std::string>();
   auto view = load_view(document);
   if (!view) return std::optional<std::string>();
-  const auto pictures = images(*view);
+  return single_image_content(document, *view);
+}
+
+Result<std::optional<std::string>> single_image_content(const crdt::Document& document, const DocumentView& view) {
+  const auto pictures = images(view);
   if (pictures.size() != 1 || !pictures.front().blob) return std::optional<std::string>();
+  auto schema = folio::model::open(document);
+  if (!schema) return std::optional<std::string>();
   const std::string& hash = *pictures.front().blob;
   if (auto bytes = folio::model::blob_bytes(document, *schema, hash)) {
     auto stored = folio::blobstore::put(*bytes);

@@ -21,6 +21,7 @@
 #include "runtime/actions/action_registry.h"
 #include "runtime/actions/resource.h"
 #include "runtime/crdt/document.h"
+#include "runtime/folio/document_view.h"
 #include "runtime/util/error.h"
 
 namespace quern::word_processor {
@@ -37,6 +38,10 @@ inline constexpr std::size_t kMaxCommentTextChars = 1'000'000;
 // The root resource with its actions and children. A document that does not open gives the
 // root with the view commands, "insert-table" and the context actions only, and no children.
 actions::Resource directory(const crdt::Document& document, const EditorContext& context);
+// The same for a document that opened, over its view as `load_view` gave it (so that a caller
+// which also needs the view reads the document once).
+actions::Resource directory(const crdt::Document& document, const folio::model::DocumentView& view,
+                            const EditorContext& context);
 
 // A label made from document text: white space runs become one space, the ends are trimmed,
 // an empty result is `fallback`, and one over 48 characters is its first 45 and "…".
@@ -51,5 +56,8 @@ Result<void> register_action_type(actions::ActionRegistry& registry);
 // document opens and its body holds exactly one image whose bytes are embedded in the document
 // or already in the store. An error only when the store refuses embedded bytes.
 Result<std::optional<std::string>> single_image_content(const crdt::Document& document);
+// The same over the document's view as `load_view` gave it.
+Result<std::optional<std::string>> single_image_content(const crdt::Document& document,
+                                                        const folio::model::DocumentView& view);
 
 }  // namespace quern::word_processor

@@ -11,6 +11,7 @@
 
 #include "apps/word-processor/src/action.h"
 #include "runtime/crdt/document.h"
+#include "runtime/folio/document_view.h"
 
 namespace quern::word_processor {
 
@@ -47,5 +48,7 @@ struct EditorContext {
 // is empty), empty blocks become the caret block alone (none when the caret block is empty),
 // and the search hits are always empty. Reads the document; same thread as its owner.
 EditorContext with_agent_defaults(const crdt::Document& document, EditorContext context);
+// The same over the view of a document that opened (no view: the document did not open).
+EditorContext with_agent_defaults(const folio::model::DocumentView* view, EditorContext context);
 
 }  // namespace quern::word_processor

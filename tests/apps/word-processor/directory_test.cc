@@ -469,6 +469,48 @@ TEST(DirectoryEncoders, RefuseBadArgumentsWithTheirMessages) {
                 R"(","start":0,"end":4}],"name":"link","value":{"Str":"#intro"},"also_clear":[]}})");
 }
 
+// Arguments reach the encoders only through binding against the published parameters.
+TEST(DirectoryBinding, AcceptsAndRefusesArgumentObjects) {
+  const WriterDoc w = WriterDoc::make();
+  const crdt::Document doc = w.fresh();
+  EditorContext context = with_agent_defaults(doc, {});
+  context.selection = Selection{w.accents, 0, w.accents, 4};
+  const Resource root = directory(doc, context);
+  struct Case {
+    std::string action;
+    std::string args;
+    bool accepted;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"add-comment", R"({"author":"Ann","text":"Hi"})", true},
+           {"add-comment", R"({"author":"Ann","text":"Hi","date":"2026-12-11"})", true},
+           {"add-comment", R"({"author":"Ann","text":"Hi","date":null})", true},
+           {"add-comment", R"({"author":"Ann"})", false},
+           {"add-comment", R"({"author":"Ann","text":null})", false},
+           {"add-comment", R"({"author":7,"text":"Hi"})", false},
+           {"add-comment", R"({"author":"Ann","text":"Hi","colour":"red"})", false},
+           {"add-comment", R"(["Ann","Hi"])", false},
+           {"replace-selection", R"({"text":""})", true},
+           {"replace-selection", R"({})", false},
+           {"open", R"({})", true},
+           {"open", R"({"path":"/tmp/x"})", true},
+           {"open", R"({"path":false})", false},
+           {"zoom-in", R"({})", true},
+           {"zoom-in", R"({"level":2})", false},
+           {"place-image", R"({})", false},
+       }) {
+    actions::LocalTransport transport;
+    auto done = actions::door::invoke_json(root, "word-processor.document#" + c.action, *parse_json(c.args), "agent",
+                                           transport);
+    EXPECT_EQ(done.has_value(), c.accepted)
+        << c.action << " " << c.args << ": " << (done ? "accepted" : done.error().display());
+    if (!c.accepted && !done) {
+      EXPECT_EQ(done.error().code(), "quern.invalid_arguments") << c.action << " " << c.args;
+    }
+    EXPECT_EQ(transport.changes().size(), c.accepted ? 1u : 0u) << c.action << " " << c.args;
+  }
+}
+
 // ---- End to end: invoke through the door, apply what the transport collected with the
 // registry, commit, and read the document back.
 
