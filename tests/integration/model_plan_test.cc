@@ -92,7 +92,7 @@ TEST(AgentWithAModel, TheModelDiscoversPlansATableAndTheAgentInsertsIt) {
   }
   EXPECT_NE(run.log.find("claude-opus-5: the request asks for a table"), std::string::npos) << run.log;
   EXPECT_NE(run.log.find("decided_by=\"model\""), std::string::npos) << run.log;
-  EXPECT_EQ(run.markdown, "Quarterly figures\n\n|  |  |\n| --- | --- |\n|  |  |\n") << run.log;
+  EXPECT_EQ(run.markdown, "Quarterly figures\n\n| | |\n| --- | --- |\n| | |\n") << run.log;
 }
 
 TEST(AgentWithAModel, ABusyModelUntilTheDeadlineLeavesTheDecisionToTheKeywords) {
