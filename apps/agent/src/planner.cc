@@ -1,6 +1,7 @@
 #include "apps/agent/src/planner.h"
 
 #include "apps/agent/src/keywords.h"
+#include "apps/agent/src/model_planner.h"
 
 namespace quern::agent {
 
@@ -11,6 +12,7 @@ Result<Decision> DefaultPlanner::decide(const PlanningInput& input) {
   return d;
 }
 
-std::unique_ptr<Planner> default_planner() { return keyword_planner(); }
+// A model first; the keyword vocabulary when it does not decide.
+std::unique_ptr<Planner> default_planner() { return std::make_unique<ModelPlanner>(keyword_planner()); }
 
 }  // namespace quern::agent
