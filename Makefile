@@ -37,7 +37,7 @@ bench: configure
 	bash bench/run.sh $(BUILD) $(BENCH)
 
 # A local room with the scripted word processor and the agent carrying out one instruction.
-demo: build
+demo: deps build
 	bash tools/room/demo.sh $(BUILD)
 
 clean:

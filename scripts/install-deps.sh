@@ -21,6 +21,8 @@ packages=(
   uuid-dev libtomlplusplus-dev libzstd-dev zlib1g-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # the demo reads the scripted participant's JSON lines
+  python3
 )
 
 # `--fuzz` adds the toolchain for the libFuzzer targets and clang-tidy (not needed to build or test).

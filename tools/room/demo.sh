@@ -82,7 +82,7 @@ grep 'quern_agent' "$work/agent.err" || true
 echo
 
 echo print >&3
-sleep 0.3
+wait_for "$work/writer.out" '"reason":"asked"' 10
 echo "== the document after"
 markdown_of asked
 echo quit >&3
